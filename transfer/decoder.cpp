@@ -1,0 +1,107 @@
+#include <string.h>
+
+#include "decoder.h"
+
+static size_t
+fail(struct quill_decoder *d, const char *why)
+{
+	d->stage = QUILL_FAILED;
+	d->error = why;
+	return 0;
+}
+
+void
+quill_decoder_init(struct quill_decoder *d)
+{
+	memset(d, 0, sizeof(*d));
+	d->stage = QUILL_NAMELEN;
+}
+
+/* Gathers one integer field; returns bytes taken, *done when complete. */
+static size_t
+take_field(struct quill_decoder *d, const unsigned char *buf, size_t len,
+    int32_t *value, int *done)
+{
+	size_t n = QUILL_FIELD - d->have;
+
+	if (n > len)
+		n = len;
+	memcpy(d->field + d->have, buf, n);
+	d->have += n;
+	*done = d->have == QUILL_FIELD;
+	if (*done) {
+		*value = quill_get_i32le(d->field);
+		d->have = 0;
+	}
+	return n;
+}
+
+size_t
+quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
+    size_t len, const unsigned char **data, size_t *datalen)
+{
+	size_t n;
+	int done;
+
+	*datalen = 0;
+	if (len == 0)
+		return 0;
+	switch (d->stage) {
+	case QUILL_NAMELEN:
+		n = take_field(d, buf, len, &d->namelen, &done);
+		if (done) {
+			if (d->namelen < 1 || d->namelen > QUILL_MAX_NAME)
+				return fail(d, "name length out of range");
+			d->stage = QUILL_NAME;
+		}
+		return n;
+	case QUILL_NAME:
+		n = (size_t)d->namelen - d->have;
+		if (n > len)
+			n = len;
+		memcpy(d->name + d->have, buf, n);
+		d->have += n;
+		if (d->have == (size_t)d->namelen) {
+			if (d->name[d->namelen - 1] != '\0')
+				return fail(d, "name without its final zero");
+			if (strlen(d->name) != (size_t)d->namelen - 1)
+				return fail(d, "name with a zero inside");
+			d->have = 0;
+			d->stage = QUILL_SIZE;
+		}
+		return n;
+	case QUILL_SIZE:
+		n = take_field(d, buf, len, &d->size, &done);
+		if (done) {
+			if (d->size < 0)
+				return fail(d, "negative file size");
+			d->stage = QUILL_DATA;
+		}
+		return n;
+	case QUILL_DATA:
+		if (d->received == d->size)
+			return fail(d, "more data than announced");
+		n = len;
+		if ((int64_t)n > d->size - d->received)
+			n = (size_t)(d->size - d->received);
+		d->received += (int64_t)n;
+		*data = buf;
+		*datalen = n;
+		return n;
+	case QUILL_FAILED:
+		break;
+	}
+	return 0;
+}
+
+const char *
+quill_decoder_finish(struct quill_decoder *d)
+{
+	if (d->stage == QUILL_FAILED)
+		return d->error;
+	if (d->stage != QUILL_DATA)
+		return "stream ended inside the header";
+	if (d->received != d->size)
+		return "stream ended before all data arrived";
+	return NULL;
+}

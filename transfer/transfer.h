@@ -1,0 +1,48 @@
+/*
+ * What every part of quillsend shares about the transfer: the fixed
+ * constants, the local address the senders listen on, and the encoding of
+ * the stream's fields.
+ *
+ * The stream a sender writes on the one connection it accepts:
+ *
+ *	name length	4 bytes, signed 32-bit little-endian, strlen(name) + 1
+ *	name		name length bytes, the file argument and a zero byte
+ *	file size	4 bytes, signed 32-bit little-endian
+ *	file data	file size bytes; the sender then closes the connection
+ */
+#ifndef QUILL_TRANSFER_H
+#define QUILL_TRANSFER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <netinet/in.h>
+#endif
+
+#define QUILL_PORT	21		/* fixed: the device expects it */
+#define QUILL_BACKLOG	1		/* one receiver per run */
+#define QUILL_CHUNK	4096		/* bytes per read of the file */
+#define QUILL_FILE_MODE	"rb"
+#define QUILL_FIELD	4		/* width of an integer field */
+#define QUILL_MAX_SIZE	INT32_MAX	/* largest size the size field holds */
+#define QUILL_MAX_NAME	4096		/* largest name length a receiver takes */
+
+/*
+ * Fills *service with the listening address: zeros over the whole record,
+ * then IPv4, every local address, port QUILL_PORT. Cannot fail.
+ */
+void	quill_fill_service(struct sockaddr_in *service);
+
+/*
+ * Writes v into out[0..3] as a little-endian 32-bit integer, whatever the
+ * byte order of the host.
+ */
+void	quill_put_i32le(unsigned char out[QUILL_FIELD], int32_t v);
+
+/* Reads a little-endian 32-bit integer from in[0..3]. */
+int32_t	quill_get_i32le(const unsigned char in[QUILL_FIELD]);
+
+#endif
