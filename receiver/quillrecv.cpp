@@ -237,9 +237,12 @@ main(int argc, char *argv[])
 		}
 	}
 	close(fd);
-	if ((why = quill_decoder_finish(&d)) != NULL)
-		die("bad stream: %s (%lld of %d bytes)", why,
-		    (long long)d.received, d.stage == QUILL_DATA ? d.size : 0);
+	if ((why = quill_decoder_finish(&d)) != NULL) {
+		if (d.stage == QUILL_DATA)
+			die("bad stream: %s (%lld of %d bytes)", why,
+			    (long long)d.received, d.size);
+		die("bad stream: %s", why);
+	}
 	if (bar)
 		progress(&d), fputc('\n', stderr);
 

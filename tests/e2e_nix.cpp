@@ -1,0 +1,382 @@
+// quillsend_nix end to end: the exact console output, the exit status and
+// every byte that reaches a receiver.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace quilltest;
+
+namespace {
+
+const Program nix = program_from_env("QUILL_NIX", "QUILL_NIX_RUNNER", QUILL_BUILT_NIX);
+const char *faults = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
+
+const std::string head = "socket 3\nsetsockopt ok\nbind ok 0\nlisten\n";
+const std::string waiting = "waiting for DS connection (b4 accept)\naft accept\n";
+
+// What a run that sends size bytes in full sends of at most `piece` prints.
+std::string
+transcript(const std::string &name, long size, long piece = 4096)
+{
+	std::string s = "Preparing to send " + name + "\n" + head + waiting +
+	    "Sending " + name + " totbytes=" + std::to_string(size) + "\n";
+	for (long done = 0; done < size; done += 4096)
+		for (long c = 0, chunk = std::min(4096L, size - done); c < chunk;) {
+			c += std::min(piece, chunk - c);
+			s += std::to_string(size - done - c) + "\n";
+		}
+	return s + "\nComplete.\n";
+}
+
+// The opening lines of a run that fails after accepting the receiver.
+std::string
+until_sending(const std::string &name)
+{
+	return "Preparing to send " + name + "\n" + head + waiting + "Sending " +
+	    name + "\n";
+}
+
+class Nix : public E2E {
+protected:
+	void SetUp() override
+	{
+		if (!nix.found())
+			GTEST_SKIP() << "QUILL_NIX is not set";
+		E2E::SetUp();
+	}
+
+	// Runs the sender with args, lets a receiver take the stream, and
+	// returns how the sender ended; *got is what the receiver read.
+	Outcome run(const std::vector<std::string> &args, std::string *got,
+	    const Peer &peer = Peer(), const std::string &fault = "")
+	{
+		std::vector<std::string> env;
+		if (!fault.empty()) {
+			env.push_back(std::string("LD_PRELOAD=") + faults);
+			env.push_back("QUILL_FAULTS=" + fault);
+		}
+		Launch l(nix, args, dir_, env);
+		if (l.listening())
+			*got = receive(peer);
+		return l.wait();
+	}
+};
+
+TEST_F(Nix, SendsEveryByteAndNarrates)
+{
+	struct {
+		std::string name;
+		long size;
+		std::vector<std::string> extra;
+	} cases[] = {
+		{ "data.bin", 4096 + 100, {} },
+		{ "empty.bin", 0, {} },
+		{ "one.bin", 1, {} },
+		{ "k-1.bin", 3 * 4096 - 1, {} },
+		{ "k.bin", 3 * 4096, {} },
+		{ "k+1.bin", 3 * 4096 + 1, {} },
+		{ "two+100.bin", 2 * 4096 + 100, {} },
+		{ "dir/sub/file.bin", 5000, {} },
+		{ "big.bin", (1 << 20) + 3, {} },
+		{ "extra.bin", 10, { "ignored", "also ignored" } },
+		{ "name with blanks & ümlaut.bin", 77, {} },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::string data = pattern((size_t)c.size, (uint32_t)c.size);
+		write_file(path(c.name), data);
+		std::vector<std::string> args = { c.name };
+		args.insert(args.end(), c.extra.begin(), c.extra.end());
+		std::string got;
+		Outcome o = run(args, &got);
+		EXPECT_EQ(o.out, transcript(c.name, c.size));
+		EXPECT_EQ(o.err, "");
+		EXPECT_FALSE(o.signaled);
+		EXPECT_EQ(o.code, 0);
+		EXPECT_TRUE(got == stream_of(c.name, data)) << "stream differs";
+	}
+}
+
+TEST_F(Nix, WorkedExampleOnTheWire)
+{
+	write_file(path("abc"), "12345");
+	std::string got;
+	Outcome o = run({ "abc" }, &got);
+	EXPECT_EQ(o.code, 0);
+	EXPECT_EQ(got, std::string("\x04\0\0\0abc\0\x05\0\0\0" "12345", 17));
+}
+
+TEST_F(Nix, AbsolutePathTravelsWhole)
+{
+	write_file(path("abs.bin"), "xyz");
+	std::string got;
+	Outcome o = run({ path("abs.bin") }, &got);
+	EXPECT_EQ(o.code, 0);
+	EXPECT_TRUE(got == stream_of(path("abs.bin"), "xyz"));
+}
+
+TEST_F(Nix, NoArgumentDoesNothing)
+{
+	Launch l(nix, {}, dir_);
+	EXPECT_FALSE(l.listening(5));
+	Outcome o = l.wait();
+	EXPECT_EQ(o.out, "");
+	EXPECT_EQ(o.err, "");
+	EXPECT_EQ(o.code, 0);
+}
+
+TEST_F(Nix, PortInUseEndsWithBindDiagnostic)
+{
+	int held = hold_port21();
+	Launch l(nix, { "x" }, dir_);
+	Outcome o = l.wait();
+	EXPECT_EQ(o.out, "Preparing to send x\nsocket 3\nsetsockopt ok\n"
+	    "failed to bind status=-1 errno=98\n"
+	    "error codes: 13 98 9 22 88 13 99 14 22 40 36 2 12 20 30\n");
+	EXPECT_EQ(o.err, "");
+	EXPECT_EQ(o.code, 98);
+	close(held);
+}
+
+TEST_F(Nix, UnprivilegedUserCannotBind)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root to run the sender as another user";
+	// A copy that the other user can reach, wherever the build lives.
+	Program p = nix;
+	p.path = path("quillsend_nix");
+	write_file(p.path, read_file(nix.path));
+	chmod(p.path.c_str(), 0755);
+	Launch l(p, { "x" }, dir_, {}, 65534);
+	Outcome o = l.wait();
+	EXPECT_EQ(o.out, "Preparing to send x\nsocket 3\nsetsockopt ok\n"
+	    "failed to bind status=-1 errno=13\n"
+	    "error codes: 13 98 9 22 88 13 99 14 22 40 36 2 12 20 30\n");
+	EXPECT_EQ(o.code, 13);
+}
+
+TEST_F(Nix, RunRightAfterAnotherBinds)
+{
+	write_file(path("a"), pattern(10000));
+	for (int i = 0; i < 2; i++) {
+		std::string got;
+		Outcome o = run({ "a" }, &got);
+		EXPECT_EQ(o.code, 0) << "run " << i << ": " << o.out;
+		EXPECT_TRUE(got == stream_of("a", pattern(10000)));
+	}
+}
+
+// Files that cannot be sent: the receiver gets the name and no size, the
+// console says why, the status is 1.
+TEST_F(Nix, RefusesWhatItCannotSend)
+{
+	ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
+	mkdir(path("folder").c_str(), 0755);
+	for (long long size : { 1LL << 31, 1LL << 32 }) {
+		int fd = open(path("sparse" + std::to_string(size)).c_str(),
+		    O_WRONLY | O_CREAT, 0644);
+		ASSERT_EQ(ftruncate(fd, size), 0);
+		close(fd);
+	}
+	struct {
+		std::string name, err;
+	} cases[] = {
+		{ "missing.bin", "missing.bin: No such file or directory\n" },
+		{ "folder", "folder: not a regular file\n" },
+		{ "fifo", "fifo: not a regular file\n" },
+		{ "/dev/zero", "/dev/zero: not a regular file\n" },
+		{ "sparse2147483648", "sparse2147483648: file too large to send "
+		    "(2147483648 bytes, the limit is 2147483647)\n" },
+		{ "sparse4294967296", "sparse4294967296: file too large to send "
+		    "(4294967296 bytes, the limit is 2147483647)\n" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::string got;
+		Outcome o = run({ c.name }, &got);
+		EXPECT_EQ(o.out, until_sending(c.name));
+		EXPECT_EQ(o.err, c.err);
+		EXPECT_EQ(o.code, 1);
+		std::string header = stream_of(c.name, "");
+		EXPECT_TRUE(got == header.substr(0, header.size() - 4));
+	}
+}
+
+TEST_F(Nix, UnreadableFileIsRefused)
+{
+	if (geteuid() == 0)
+		GTEST_SKIP() << "root reads any file";
+	write_file(path("secret"), "x");
+	chmod(path("secret").c_str(), 0);
+	std::string got;
+	Outcome o = run({ "secret" }, &got);
+	EXPECT_EQ(o.err, "secret: Permission denied\n");
+	EXPECT_EQ(o.code, 1);
+}
+
+// Failures that only injection can cause.
+TEST_F(Nix, StartupFailures)
+{
+	if (faults == nullptr)
+		GTEST_SKIP() << "QUILL_FAULTS_LIB is not set";
+	struct {
+		std::string fault, out, err;
+	} cases[] = {
+		{ "socket=24", "Preparing to send x\n",
+		  "socket (client): Too many open files\n" },
+		{ "setsockopt=22", "Preparing to send x\nsocket 3\n",
+		  "setsockopt(fd,SOL_SOCKET, SO_REUSEADDR,1): Invalid argument\n" },
+		{ "listen=98", "Preparing to send x\nsocket 3\nsetsockopt ok\n"
+		  "bind ok 0\n", "listen: Address already in use\n" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.fault);
+		Launch l(nix, { "x" }, dir_,
+		    { std::string("LD_PRELOAD=") + faults, "QUILL_FAULTS=" + c.fault });
+		Outcome o = l.wait();
+		EXPECT_EQ(o.out, c.out);
+		EXPECT_EQ(o.err, c.err);
+		EXPECT_EQ(o.code, 1);
+	}
+}
+
+TEST_F(Nix, TransferFaults)
+{
+	if (faults == nullptr)
+		GTEST_SKIP() << "QUILL_FAULTS_LIB is not set";
+	std::string data = pattern(2 * 4096 + 100);
+	write_file(path("f"), data);
+	std::string retries;
+	for (int i = 0; i < 3; i++)
+		retries += waiting + "as accept error -1\n";
+	std::string full = transcript("f", (long)data.size());
+	std::string upto_first = until_sending("f");
+	upto_first.insert(upto_first.size() - 1, " totbytes=8292");
+	struct {
+		std::string fault, out, err;
+		int code;
+		size_t data_received;
+	} cases[] = {
+		// Retried accepts each print their pair of lines, then the run goes on.
+		{ "accept=3", full.substr(0, full.find(waiting)) + retries +
+		  full.substr(full.find(waiting)), "", 0, data.size() },
+		// Short sends: the rest of a chunk goes next, from its first unsent byte.
+		{ "sendmax=1000", transcript("f", (long)data.size(), 1000), "", 0,
+		  data.size() },
+		{ "sendmax=1", transcript("f", (long)data.size(), 1), "", 0, data.size() },
+		// A failed send is not counted; the run ends without "Complete.".
+		{ "sendfail=5", upto_first + "4196\n",
+		  "send: Connection reset by peer\n", 1, 4096 },
+		{ "sendfail=2", until_sending("f"), "send: Connection reset by peer\n",
+		  1, 0 },
+		{ "readfail=4096", upto_first + "4196\n", "f: Is a directory\n", 1,
+		  4096 },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.fault);
+		std::string got;
+		Outcome o = run({ "f" }, &got, Peer(), c.fault);
+		EXPECT_EQ(o.out, c.out);
+		EXPECT_EQ(o.err, c.err);
+		EXPECT_EQ(o.code, c.code);
+		std::string want = stream_of("f", data);
+		if (c.fault == "sendfail=2")
+			want.resize(4);
+		else
+			want.resize(want.size() - data.size() + c.data_received);
+		EXPECT_TRUE(got == want) << "received " << got.size() << " bytes";
+	}
+}
+
+TEST_F(Nix, SlowReceiverWithSmallWindowGetsEverything)
+{
+	std::string data = pattern(300000, 7);
+	write_file(path("slow"), data);
+	Peer peer;
+	peer.rcvbuf = 2048;
+	peer.piece = 999;
+	peer.pause_us = 100;
+	std::string got;
+	Outcome o = run({ "slow" }, &got, peer);
+	EXPECT_EQ(o.code, 0);
+	EXPECT_EQ(o.out, transcript("slow", (long)data.size()));
+	EXPECT_TRUE(got == stream_of("slow", data));
+}
+
+TEST_F(Nix, ReceiverLeavingEarlyIsNoSuccess)
+{
+	write_file(path("long"), pattern(32 << 20));
+	Peer peer;
+	peer.stop_after = 100000;
+	std::string got;
+	Outcome o = run({ "long" }, &got, peer);
+	EXPECT_EQ(got.size(), 100000u);
+	// Either the default SIGPIPE action or a reported send error.
+	EXPECT_TRUE((o.signaled && o.code == SIGPIPE) || (!o.signaled && o.code == 1))
+	    << "signaled " << o.signaled << " code " << o.code;
+	EXPECT_EQ(o.out.find("Complete."), std::string::npos);
+}
+
+// The file changes after its size went out: the data goes out as read,
+// then the run fails and says so.
+TEST_F(Nix, FileChangingWhileSentIsNoSuccess)
+{
+	const long size = 64 << 20;
+	const long header = (long)stream_of("changes", "").size();
+	struct {
+		std::string what;
+		long now;
+	} cases[] = { { "shrinks", size / 2 }, { "grows", size + 1000 } };
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		write_file(path("changes"), pattern((size_t)size, 3));
+		Peer peer;
+		// The sender can be only a few MiB ahead of the receiver here.
+		peer.hold_at = header;
+		peer.at_hold = [&] {
+			ASSERT_EQ(truncate(path("changes").c_str(), c.now), 0);
+		};
+		std::string got;
+		Outcome o = run({ "changes" }, &got, peer);
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "changes: file changed while sending: announced " +
+		    std::to_string(size) + " bytes, sent " + std::to_string(c.now) + "\n");
+		EXPECT_EQ(o.out.find("Complete."), std::string::npos);
+		EXPECT_EQ(got.size(), (size_t)(header + c.now));
+	}
+}
+
+TEST_F(Nix, SecondReceiverIsNeverServed)
+{
+	std::string data = pattern(8 << 20);
+	write_file(path("one"), data);
+	int second = -1;
+	Peer peer;
+	peer.hold_at = 100;
+	peer.at_hold = [&] {
+		second = socket(AF_INET, SOCK_STREAM, 0);
+		struct sockaddr_in sa = {};
+		sa.sin_family = AF_INET;
+		sa.sin_port = htons(21);
+		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		connect(second, (struct sockaddr *)&sa, sizeof(sa));
+	};
+	std::string got;
+	Outcome o = run({ "one" }, &got, peer);
+	EXPECT_EQ(o.code, 0);
+	EXPECT_TRUE(got == stream_of("one", data));
+	char c;
+	EXPECT_LE(read(second, &c, 1), 0) << "the second receiver got data";
+	close(second);
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+/*
+ * Preloaded into quillsend_nix by the tests to cause what cannot be caused
+ * from outside. Names in QUILL_FAULTS (see faultspec.h):
+ *
+ *	socket=E, setsockopt=E, listen=E	the call fails with errno E
+ *	accept=K	the first K accepts fail with ECONNABORTED
+ *	sendmax=N	each send takes at most N bytes
+ *	sendfail=K	the K-th send, counting from 1, fails with ECONNRESET
+ *	readfail=N	reads fail with EISDIR once N bytes have been read
+ */
+#define _GNU_SOURCE
+#include <sys/types.h>
+#include <sys/socket.h>
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "faultspec.h"
+
+#define REAL(name) \
+	static __typeof__(name) *real; \
+	if (real == NULL) \
+		real = (__typeof__(name) *)dlsym(RTLD_NEXT, #name)
+
+static int
+fail(const char *name)
+{
+	long e = quill_fault(name);
+
+	if (e <= 0)
+		return 0;
+	errno = (int)e;
+	return 1;
+}
+
+int
+socket(int domain, int type, int protocol)
+{
+	REAL(socket);
+	return fail("socket") ? -1 : real(domain, type, protocol);
+}
+
+int
+setsockopt(int fd, int level, int name, const void *val, socklen_t len)
+{
+	REAL(setsockopt);
+	return fail("setsockopt") ? -1 : real(fd, level, name, val, len);
+}
+
+int
+listen(int fd, int backlog)
+{
+	REAL(listen);
+	return fail("listen") ? -1 : real(fd, backlog);
+}
+
+int
+accept(int fd, struct sockaddr *addr, socklen_t *len)
+{
+	static long failed;
+
+	REAL(accept);
+	if (failed < quill_fault("accept")) {
+		failed++;
+		errno = ECONNABORTED;
+		return -1;
+	}
+	return real(fd, addr, len);
+}
+
+ssize_t
+send(int fd, const void *buf, size_t len, int flags)
+{
+	static long calls;
+	long max = quill_fault("sendmax");
+
+	REAL(send);
+	if (++calls == quill_fault("sendfail")) {
+		errno = ECONNRESET;
+		return -1;
+	}
+	if (max > 0 && len > (size_t)max)
+		len = (size_t)max;
+	return real(fd, buf, len, flags);
+}
+
+size_t
+fread(void *buf, size_t size, size_t n, FILE *f)
+{
+	static long long total;
+	long at = quill_fault("readfail");
+	size_t got;
+	int d;
+
+	REAL(fread);
+	if (at >= 0 && total >= at &&
+	    (d = open("/", O_RDONLY | O_DIRECTORY)) >= 0) {
+		/* Reading a directory fails for real, setting the error flag. */
+		dup2(d, fileno(f));
+		close(d);
+	}
+	got = real(buf, size, n, f);
+	total += (long long)(got * size);
+	return got;
+}

@@ -1,0 +1,111 @@
+// Drives the real programs over real sockets, each test in a network
+// namespace of its own so that port 21 is free and nothing leaks out.
+#ifndef QUILL_HARNESS_H
+#define QUILL_HARNESS_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace quilltest {
+
+// A program under test: its binary and what starts it (an emulator, Wine).
+struct Program {
+	std::string path;
+	std::vector<std::string> runner;
+	bool guest_env = false;	// runner is qemu: environment goes with -E
+	bool wine = false;
+
+	bool found() const { return !path.empty(); }
+};
+
+// The program named by environment variable var, or else built (which may
+// be null); runner_var names its runner, if any. Empty when neither is set.
+Program program_from_env(const char *var, const char *runner_var,
+    const char *built = nullptr);
+
+// Environment variable var, or else fallback.
+const char *env_or(const char *var, const char *fallback);
+
+// Where the test's own build put its programs, when it made them.
+#ifndef QUILL_BUILT_NIX
+#define QUILL_BUILT_NIX nullptr
+#define QUILL_BUILT_FAULTS nullptr
+#define QUILL_BUILT_RECV nullptr
+#endif
+
+struct Outcome {
+	bool signaled = false;
+	int code = -1;		// exit status, or the signal's number
+	std::string out, err;
+};
+
+// A started program. Its standard output and error go to files, so that a
+// program that never flushes is read whole after it ends.
+class Launch {
+public:
+	Launch(const Program &p, const std::vector<std::string> &args,
+	    const std::string &cwd, const std::vector<std::string> &env = {},
+	    uid_t uid = (uid_t)-1);
+	~Launch();
+	// True once port 21 listens; false when the program ended first or
+	// the time ran out.
+	bool listening(double seconds = 30);
+	// Waits for the end; kills the program and fails the test past the time.
+	Outcome wait(double seconds = 120);
+
+private:
+	pid_t pid_ = -1;
+	std::string out_, err_;
+};
+
+// How the stand-in receiver behaves.
+struct Peer {
+	int rcvbuf = 0;			// SO_RCVBUF before connecting; 0 leaves it
+	size_t piece = 1 << 16;		// bytes asked for per read
+	unsigned pause_us = 0;		// sleep after every read
+	size_t stop_after = SIZE_MAX;	// close after this many bytes
+	size_t hold_at = SIZE_MAX;	// call at_hold once this many arrived
+	std::function<void()> at_hold;
+};
+
+// Connects to 127.0.0.1 port 21 and reads until the sender closes (or
+// peer.stop_after); returns every byte received.
+std::string receive(const Peer &peer = Peer());
+
+// Listens on port 21 so that a sender cannot; returns the socket.
+int hold_port21();
+
+// v as the 4 bytes of a little-endian integer field.
+std::string le32(uint32_t v);
+
+// The stream a sender must write for name and data, built independently of
+// the programs' own encoder.
+std::string stream_of(const std::string &name, const std::string &data);
+
+// size bytes that differ from run to run of seed and are unlike a shifted copy.
+std::string pattern(size_t size, uint32_t seed = 1);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
+
+// Base of the end-to-end tests: a fresh network namespace with loopback up
+// and a scratch folder (dir_) that any user may read, removed afterwards.
+class E2E : public ::testing::Test {
+protected:
+	void SetUp() override;
+	void TearDown() override;
+	std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+	std::string dir_;
+};
+
+}  // namespace quilltest
+
+#endif
