@@ -1,0 +1,243 @@
+// quillsend_win under Wine, end to end: its three messages, its result
+// codes, every byte received, and a stream identical to quillsend_nix's.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace quilltest;
+
+namespace {
+
+const Program win = program_from_env("QUILL_WIN", "QUILL_WIN_RUNNER");
+const Program winfaults = program_from_env("QUILL_WIN_FAULTS", "QUILL_WIN_RUNNER");
+const Program nix = program_from_env("QUILL_NIX", "QUILL_NIX_RUNNER", QUILL_BUILT_NIX);
+
+// The C runtime ends lines with CRLF; "Sending %s" ends none.
+std::string
+transcript(const std::string &name)
+{
+	return "Preparing to send " + name + "\r\nWaiting for connection...\r\n"
+	    "Sending " + name;
+}
+
+// Runs a shell command; fails the test when it does not succeed.
+void
+shell(const std::string &cmd)
+{
+	ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+class Win : public E2E {
+protected:
+	void SetUp() override
+	{
+		if (!win.found())
+			GTEST_SKIP() << "QUILL_WIN is not set";
+		E2E::SetUp();
+		setenv("WINEDEBUG", "-all", 1);
+		// Sockets belong to the wineserver: it must live in this
+		// test's namespace, so end the one an earlier test started.
+		static bool prefix_made;
+		if (!prefix_made) {
+			shell("WINEDLLOVERRIDES=mscoree,mshtml= wineboot -i >/dev/null 2>&1");
+			prefix_made = true;
+		}
+		shell("wineserver -k 2>/dev/null; wineserver -w");
+	}
+
+	Outcome run(const Program &p, const std::vector<std::string> &args,
+	    std::string *got, const Peer &peer = Peer(), const std::string &fault = "")
+	{
+		std::vector<std::string> env;
+		if (!fault.empty())
+			env.push_back("QUILL_FAULTS=" + fault);
+		Launch l(p, args, dir_, env);
+		if (l.listening(60))
+			*got = receive(peer);
+		return l.wait(300);
+	}
+};
+
+TEST_F(Win, SendsTheSameStreamAsTheLinuxSender)
+{
+	struct {
+		std::string name;
+		size_t size;
+		std::vector<std::string> extra;
+	} cases[] = {
+		{ "data.bin", 4096 + 100, {} },
+		{ "empty.bin", 0, {} },
+		{ "k-1.bin", 2 * 4096 - 1, {} },
+		{ "k.bin", 2 * 4096, {} },
+		{ "k+1.bin", 2 * 4096 + 1, {} },
+		{ "dir/sub/file.bin", 5000, {} },
+		{ "big.bin", (1 << 20) + 3, {} },
+		{ "extra.bin", 10, { "ignored" } },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::string data = pattern(c.size, (uint32_t)c.size);
+		write_file(path(c.name), data);
+		std::vector<std::string> args = { c.name };
+		args.insert(args.end(), c.extra.begin(), c.extra.end());
+		std::string got;
+		Outcome o = run(win, args, &got);
+		EXPECT_EQ(o.out, transcript(c.name));
+		EXPECT_EQ(o.err, "");
+		EXPECT_EQ(o.code, 0);
+		EXPECT_TRUE(got == stream_of(c.name, data)) << "stream differs";
+		if (nix.found()) {
+			std::string from_nix;
+			EXPECT_EQ(run(nix, args, &from_nix).code, 0);
+			EXPECT_TRUE(from_nix == got) << "the two senders differ";
+		}
+	}
+}
+
+TEST_F(Win, NoArgumentDoesNothing)
+{
+	Launch l(win, {}, dir_);
+	Outcome o = l.wait(120);
+	EXPECT_EQ(o.out, "");
+	EXPECT_EQ(o.err, "");
+	EXPECT_EQ(o.code, 0);
+}
+
+TEST_F(Win, PortInUse)
+{
+	int held = hold_port21();
+	Launch l(win, { "x" }, dir_);
+	Outcome o = l.wait(120);
+	EXPECT_EQ(o.out, "Preparing to send x\r\nbind error!\r\n");
+	EXPECT_EQ(o.code, 255);
+	close(held);
+}
+
+// Files that cannot be sent: the receiver gets the name and no size.
+TEST_F(Win, RefusesWhatItCannotSend)
+{
+	mkdir(path("folder").c_str(), 0755);
+	for (long long size : { 1LL << 31, 1LL << 32 }) {
+		int fd = open(path("sparse" + std::to_string(size)).c_str(),
+		    O_WRONLY | O_CREAT, 0644);
+		ASSERT_EQ(ftruncate(fd, size), 0);
+		close(fd);
+	}
+	struct {
+		std::string name, message;
+	} cases[] = {
+		{ "missing.bin", "Cannot open missing.bin!" },
+		{ "folder", "Cannot open folder!" },
+		{ "sparse2147483648", "sparse2147483648 is too large: 2147483648 "
+		  "bytes, the limit is 2147483647!" },
+		{ "sparse4294967296", "sparse4294967296 is too large: 4294967296 "
+		  "bytes, the limit is 2147483647!" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::string got;
+		Outcome o = run(win, { c.name }, &got);
+		EXPECT_EQ(o.out, transcript(c.name) + "\r\n" + c.message + "\r\n");
+		EXPECT_EQ(o.code, 255);
+		std::string header = stream_of(c.name, "");
+		EXPECT_TRUE(got == header.substr(0, header.size() - 4));
+	}
+}
+
+TEST_F(Win, InjectedFailures)
+{
+	if (!winfaults.found())
+		GTEST_SKIP() << "QUILL_WIN_FAULTS is not set";
+	std::string data = pattern(2 * 4096 + 100);
+	write_file(path("f"), data);
+	std::string stream = stream_of("f", data);
+	size_t header = stream.size() - data.size();
+	struct {
+		std::string fault, out;
+		int code;
+		size_t received;	// bytes of the stream the receiver gets
+	} cases[] = {
+		{ "wsastartup=1", "Preparing to send f\r\nWinsock not initialised!\r\n",
+		  255, 0 },
+		{ "socket=1", "Preparing to send f\r\nInvalid socket!\r\n", 255, 0 },
+		{ "listen=1", "Preparing to send f\r\nWaiting for connection...\r\n"
+		  "listen() error!\r\n", 255, 0 },
+		// A failed accept is retried without a word.
+		{ "accept=3", transcript("f"), 0, stream.size() },
+		// Short sends: the rest of a chunk goes next.
+		{ "sendmax=1000", transcript("f"), 0, stream.size() },
+		{ "sendmax=1", transcript("f"), 0, stream.size() },
+		// A failed send is not counted as sent.
+		{ "sendfail=5", transcript("f") + "\r\nsend error!\r\n", 255, header + 4096 },
+		{ "sendfail=1", transcript("f") + "\r\nsend error!\r\n", 255, 0 },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.fault);
+		std::string got;
+		Outcome o = run(winfaults, { "f" }, &got, Peer(), c.fault);
+		EXPECT_EQ(o.out, c.out);
+		EXPECT_EQ(o.err, "");
+		EXPECT_EQ(o.code, c.code);
+		EXPECT_TRUE(got == stream.substr(0, c.received))
+		    << "received " << got.size() << " bytes";
+		shell("wineserver -k 2>/dev/null; wineserver -w");
+	}
+}
+
+TEST_F(Win, SlowReceiverWithSmallWindowGetsEverything)
+{
+	std::string data = pattern(300000, 7);
+	write_file(path("slow"), data);
+	Peer peer;
+	peer.rcvbuf = 2048;
+	peer.piece = 999;
+	peer.pause_us = 100;
+	std::string got;
+	Outcome o = run(win, { "slow" }, &got, peer);
+	EXPECT_EQ(o.code, 0);
+	EXPECT_EQ(o.out, transcript("slow"));
+	EXPECT_TRUE(got == stream_of("slow", data));
+}
+
+TEST_F(Win, ReceiverLeavingEarlyIsNoSuccess)
+{
+	write_file(path("long"), pattern(32 << 20));
+	Peer peer;
+	peer.stop_after = 100000;
+	std::string got;
+	Outcome o = run(win, { "long" }, &got, peer);
+	EXPECT_EQ(o.out, transcript("long") + "\r\nsend error!\r\n");
+	EXPECT_EQ(o.code, 255);
+}
+
+TEST_F(Win, FileChangingWhileSentIsNoSuccess)
+{
+	const long size = 64 << 20;
+	const long header = (long)stream_of("changes", "").size();
+	for (long now : { size / 2, size + 1000 }) {
+		SCOPED_TRACE(now);
+		write_file(path("changes"), pattern((size_t)size, 3));
+		Peer peer;
+		peer.hold_at = header;
+		peer.at_hold = [&] {
+			ASSERT_EQ(truncate(path("changes").c_str(), now), 0);
+		};
+		std::string got;
+		Outcome o = run(win, { "changes" }, &got, peer);
+		EXPECT_EQ(o.out, transcript("changes") + "\r\nchanges changed while "
+		    "sending: announced " + std::to_string(size) + " bytes, sent " +
+		    std::to_string(now) + "!\r\n");
+		EXPECT_EQ(o.code, 255);
+		EXPECT_EQ(got.size(), (size_t)(header + now));
+		shell("wineserver -k 2>/dev/null; wineserver -w");
+	}
+}
+
+}  // namespace
