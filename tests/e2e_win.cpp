@@ -44,11 +44,10 @@ protected:
 		setenv("WINEDEBUG", "-all", 1);
 		// Sockets belong to the wineserver: it must live in this
 		// test's namespace, so end the one an earlier test started.
-		static bool prefix_made;
-		if (!prefix_made) {
+		const char *prefix = getenv("WINEPREFIX");
+		if (prefix == nullptr ||
+		    !std::filesystem::exists(std::string(prefix) + "/system.reg"))
 			shell("WINEDLLOVERRIDES=mscoree,mshtml= wineboot -i >/dev/null 2>&1");
-			prefix_made = true;
-		}
 		shell("wineserver -k 2>/dev/null; wineserver -w");
 	}
 
