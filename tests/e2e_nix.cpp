@@ -393,4 +393,25 @@ TEST_F(Nix, SecondReceiverIsNeverServed)
 	close(second);
 }
 
+TEST_F(Nix, Soak)
+{
+	Soak soak(60);
+	int runs = 0;
+	while (soak.more() && !HasFailure()) {
+		size_t size = soak.size();
+		Peer peer = soak.peer(size);
+		SCOPED_TRACE("run " + std::to_string(runs) + ": " + std::to_string(size) +
+		    " bytes, pieces of " + std::to_string(peer.piece));
+		std::string data = pattern(size, soak.seed + (uint32_t)runs);
+		write_file(path("soak.bin"), data);
+		std::string got;
+		Outcome o = run({ "soak.bin" }, &got, peer);
+		EXPECT_EQ(o.code, 0);
+		EXPECT_EQ(o.out, transcript("soak.bin", (long)size));
+		EXPECT_TRUE(got == stream_of("soak.bin", data)) << "stream differs";
+		runs++;
+	}
+	printf("%d transfers\n", runs);
+}
+
 }  // namespace

@@ -267,6 +267,55 @@ pattern(size_t size, uint32_t seed)
 	return s;
 }
 
+Soak::Soak(double seconds)
+{
+	const char *s = getenv("QUILL_SOAK_SEED");
+	seed = s != nullptr ? (uint32_t)strtoul(s, nullptr, 10) :
+	    (uint32_t)std::chrono::system_clock::now().time_since_epoch().count();
+	rng.seed(seed);
+	seconds = atof(env_or("QUILL_SOAK_SECONDS", std::to_string(seconds).c_str()));
+	end = std::chrono::steady_clock::now() + std::chrono::duration_cast<
+	    std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+	printf("soak seed %u for %.0f s (QUILL_SOAK_SEED=%u replays it)\n", seed,
+	    seconds, seed);
+	::testing::Test::RecordProperty("soak_seed", std::to_string(seed));
+}
+
+bool
+Soak::more() const
+{
+	return std::chrono::steady_clock::now() < end;
+}
+
+size_t
+Soak::size()
+{
+	auto upto = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n)(rng); };
+	switch (upto(5)) {
+	case 0: return upto(3);
+	case 1: return upto(20000);
+	case 2: return upto(40 << 20);
+	default: {
+		size_t k = upto(3) == 0 ? upto(8192) : upto(16);
+		return k * 4096 + upto(2) - (k > 0 ? 1 : 0);
+	}
+	}
+}
+
+Peer
+Soak::peer(size_t size)
+{
+	auto upto = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n)(rng); };
+	Peer p;
+	p.piece = upto(1) ? (1 + upto(70000)) | 1 : 1 + upto(5000);
+	if (upto(2) == 0)
+		p.rcvbuf = (int)(2048 + upto(62000));
+	size_t reads = size / p.piece + 1;
+	if (upto(2) == 0 && reads < 20000)
+		p.pause_us = (unsigned)std::min<size_t>(upto(2000), 300000 / reads);
+	return p;
+}
+
 std::string
 read_file(const std::string &path)
 {

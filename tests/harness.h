@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <chrono>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,23 @@ std::string stream_of(const std::string &name, const std::string &data);
 
 // size bytes that differ from run to run of seed and are unlike a shifted copy.
 std::string pattern(size_t size, uint32_t seed = 1);
+
+// Soak testing: random transfers for a bounded time, replayable by seed.
+struct Soak {
+	// Seed from QUILL_SOAK_SEED or the clock; time from QUILL_SOAK_SECONDS
+	// or seconds. Prints the seed so that a failure can be replayed.
+	explicit Soak(double seconds);
+	bool more() const;	// time is left
+	// A size from 0 to tens of MiB, often k * 4096 or k * 4096 +- 1.
+	size_t size();
+	// A receiver reading odd pieces, sometimes pausing, sometimes with a
+	// small window; its pauses add up to little for size bytes.
+	Peer peer(size_t size);
+
+	uint32_t seed;
+	std::mt19937 rng;
+	std::chrono::steady_clock::time_point end;
+};
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
