@@ -206,13 +206,7 @@ TEST_F(Nix, RunRightAfterAnotherBinds)
 TEST_F(Nix, RefusesWhatItCannotSend)
 {
 	ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
-	mkdir(path("folder").c_str(), 0755);
-	for (long long size : { 1LL << 31, 1LL << 32 }) {
-		int fd = open(path("sparse" + std::to_string(size)).c_str(),
-		    O_WRONLY | O_CREAT, 0644);
-		ASSERT_EQ(ftruncate(fd, size), 0);
-		close(fd);
-	}
+	make_unsendable();
 	struct {
 		std::string name, err;
 	} cases[] = {
@@ -406,7 +400,7 @@ TEST_F(Nix, Soak)
 		write_file(path("soak.bin"), data);
 		std::string got;
 		Outcome o = run({ "soak.bin" }, &got, peer);
-		EXPECT_EQ(o.code, 0);
+		EXPECT_EQ(o.code, 0) << o.err;
 		EXPECT_EQ(o.out, transcript("soak.bin", (long)size));
 		EXPECT_TRUE(got == stream_of("soak.bin", data)) << "stream differs";
 		runs++;

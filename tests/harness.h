@@ -121,6 +121,9 @@ protected:
 	void SetUp() override;
 	void TearDown() override;
 	std::string path(const std::string &name) const { return dir_ + "/" + name; }
+	// Makes what no sender may send: "folder", and sparse files
+	// "sparse2147483648" and "sparse4294967296", too large for the size field.
+	void make_unsendable();
 
 	std::string dir_;
 };
