@@ -56,10 +56,22 @@ protected:
 		std::vector<std::string> env;
 		if (!fault.empty())
 			env.push_back("QUILL_FAULTS=" + fault);
-		Launch l(p, args, dir_, env);
-		if (l.listening(60))
-			*got = receive(peer);
-		return l.wait(300);
+		for (int attempt = 0;; attempt++) {
+			Launch l(p, args, dir_, env);
+			bool listened = l.listening(60);
+			if (listened)
+				*got = receive(peer);
+			Outcome o = l.wait(300);
+			// The program returns only 0 or -1, and says something first:
+			// a silent 1 is Wine failing to start it (seen about once in
+			// a thousand starts). Try once more.
+			if (!p.wine || listened || o.code != 1 || !o.out.empty() ||
+			    attempt > 0)
+				return o;
+			printf("wine failed to start the program (%s); again\n",
+			    o.err.c_str());
+			shell("wineserver -k 2>/dev/null; wineserver -w");
+		}
 	}
 };
 
