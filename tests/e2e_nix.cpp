@@ -389,23 +389,8 @@ TEST_F(Nix, SecondReceiverIsNeverServed)
 
 TEST_F(Nix, Soak)
 {
-	Soak soak(60);
-	int runs = 0;
-	while (soak.more() && !HasFailure()) {
-		size_t size = soak.size();
-		Peer peer = soak.peer(size);
-		SCOPED_TRACE("run " + std::to_string(runs) + ": " + std::to_string(size) +
-		    " bytes, pieces of " + std::to_string(peer.piece));
-		std::string data = pattern(size, soak.seed + (uint32_t)runs);
-		write_file(path("soak.bin"), data);
-		std::string got;
-		Outcome o = run({ "soak.bin" }, &got, peer);
-		EXPECT_EQ(o.code, 0) << o.err;
-		EXPECT_EQ(o.out, transcript("soak.bin", (long)size));
-		EXPECT_TRUE(got == stream_of("soak.bin", data)) << "stream differs";
-		runs++;
-	}
-	printf("%d transfers\n", runs);
+	soak(60, [&](auto &args, auto *got, auto &peer) { return run(args, got, peer); },
+	    [](size_t size) { return transcript("soak.bin", (long)size); });
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -267,6 +268,27 @@ pattern(size_t size, uint32_t seed)
 	return s;
 }
 
+namespace {
+
+// Random transfers for a bounded time, replayable by seed.
+struct Soak {
+	// Seed from QUILL_SOAK_SEED or the clock; time from QUILL_SOAK_SECONDS
+	// or seconds. Prints the seed so that a failure can be replayed.
+	explicit Soak(double seconds);
+	bool more() const;	// time is left
+	// A size from 0 to tens of MiB, often k * 4096 or k * 4096 +- 1.
+	size_t size();
+	// A receiver reading odd pieces, sometimes pausing, sometimes with a
+	// small window; its pauses add up to little for size bytes.
+	Peer peer(size_t size);
+
+	uint32_t seed;
+	std::mt19937 rng;
+	std::chrono::steady_clock::time_point end;
+};
+
+}  // namespace
+
 Soak::Soak(double seconds)
 {
 	const char *s = getenv("QUILL_SOAK_SEED");
@@ -377,6 +399,31 @@ E2E::make_unsendable()
 		ASSERT_EQ(ftruncate(fd, size), 0);
 		close(fd);
 	}
+}
+
+void
+E2E::soak(double seconds, const Send &send,
+    const std::function<std::string(size_t)> &transcript)
+{
+	Soak gen(seconds);
+	int runs = 0;
+
+	while (gen.more() && !HasFailure()) {
+		size_t size = gen.size();
+		Peer peer = gen.peer(size);
+		SCOPED_TRACE("run " + std::to_string(runs) + ": " +
+		    std::to_string(size) + " bytes, pieces of " +
+		    std::to_string(peer.piece));
+		std::string data = pattern(size, gen.seed + (uint32_t)runs);
+		write_file(path("soak.bin"), data);
+		std::string got;
+		Outcome o = send({ "soak.bin" }, &got, peer);
+		EXPECT_EQ(o.code, 0) << o.err;
+		EXPECT_EQ(o.out, transcript(size));
+		EXPECT_TRUE(got == stream_of("soak.bin", data)) << "stream differs";
+		runs++;
+	}
+	printf("%d transfers\n", runs);
 }
 
 void

@@ -8,8 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <chrono>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -94,23 +92,6 @@ std::string stream_of(const std::string &name, const std::string &data);
 // size bytes that differ from run to run of seed and are unlike a shifted copy.
 std::string pattern(size_t size, uint32_t seed = 1);
 
-// Soak testing: random transfers for a bounded time, replayable by seed.
-struct Soak {
-	// Seed from QUILL_SOAK_SEED or the clock; time from QUILL_SOAK_SECONDS
-	// or seconds. Prints the seed so that a failure can be replayed.
-	explicit Soak(double seconds);
-	bool more() const;	// time is left
-	// A size from 0 to tens of MiB, often k * 4096 or k * 4096 +- 1.
-	size_t size();
-	// A receiver reading odd pieces, sometimes pausing, sometimes with a
-	// small window; its pauses add up to little for size bytes.
-	Peer peer(size_t size);
-
-	uint32_t seed;
-	std::mt19937 rng;
-	std::chrono::steady_clock::time_point end;
-};
-
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
 
@@ -124,6 +105,15 @@ protected:
 	// Makes what no sender may send: "folder", and sparse files
 	// "sparse2147483648" and "sparse4294967296", too large for the size field.
 	void make_unsendable();
+
+	// Sends soak.bin of random sizes to random receivers until the time is
+	// up or a run fails: send(args, got, peer) runs the sender, and
+	// transcript(size) is what it must print. QUILL_SOAK_SECONDS changes
+	// the time; QUILL_SOAK_SEED replays the printed seed.
+	using Send = std::function<Outcome(const std::vector<std::string> &,
+	    std::string *, const Peer &)>;
+	void soak(double seconds, const Send &send,
+	    const std::function<std::string(size_t)> &transcript);
 
 	std::string dir_;
 };

@@ -1,6 +1,6 @@
 /*
  * Preloaded into quillsend_nix by the tests to cause what cannot be caused
- * from outside. Names in QUILL_FAULTS (see faultspec.h):
+ * from outside. Names in QUILL_FAULTS (see faults.h):
  *
  *	socket=E, setsockopt=E, listen=E	the call fails with errno E
  *	accept=K	the first K accepts fail with ECONNABORTED
@@ -18,7 +18,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "faultspec.h"
+#include "faults.h"
 
 #define REAL(name) \
 	static __typeof__(name) *real; \

@@ -1,7 +1,7 @@
 /*
  * Forced into a test build of quillsend_win to cause what cannot be caused
  * from outside; Windows Sockets calls are imported from a DLL, so they are
- * replaced at compile time. Names in QUILL_FAULTS (see faultspec.h):
+ * replaced at compile time. Names in QUILL_FAULTS (see faults.h):
  *
  *	wsastartup=1, socket=1, listen=1	the call fails
  *	accept=K	the first K accepts fail
@@ -13,7 +13,7 @@
 
 #include <winsock2.h>
 
-#include "faultspec.h"
+#include "faults.h"
 
 static int
 fault_WSAStartup(WORD version, LPWSADATA wsd)

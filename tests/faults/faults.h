@@ -5,8 +5,8 @@
  *
  * Returns the value given for name, or -1 when name is not asked for.
  */
-#ifndef QUILL_FAULTSPEC_H
-#define QUILL_FAULTSPEC_H
+#ifndef QUILL_FAULTS_H
+#define QUILL_FAULTS_H
 
 #include <stdlib.h>
 #include <string.h>
