@@ -165,7 +165,7 @@ main(int argc, char *argv[])
 	}
 	fseeko(inf, 0, SEEK_SET);
 
-	/* Data, one chunk at a time, with the bytes still to go after each send */
+	/* Data, one chunk at a time; after each send, the bytes still to go */
 	left = totbytes;
 	while (!feof(inf)) {
 		count = fread(Buffer, 1, sizeof(Buffer), inf);

@@ -28,7 +28,7 @@
 #define QUILL_FILE_MODE	"rb"
 #define QUILL_FIELD	4		/* width of an integer field */
 #define QUILL_MAX_SIZE	INT32_MAX	/* largest size the size field holds */
-#define QUILL_MAX_NAME	4096		/* largest name length a receiver takes */
+#define QUILL_MAX_NAME	4096		/* longest name a receiver takes */
 
 /*
  * Fills *service with the listening address: zeros over the whole record,

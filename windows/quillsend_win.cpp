@@ -116,7 +116,8 @@ main(int argc, char *argv[])
 		printf("\nCannot open %s!\n", argv[1]);
 		return abandon(s, cs, NULL);
 	}
-	if (_fstat64(_fileno(inf), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG ||
+	if (_fstat64(_fileno(inf), &st) != 0 ||
+	    (st.st_mode & _S_IFMT) != _S_IFREG ||
 	    _fseeki64(inf, 0, SEEK_END) != 0 || (size = _ftelli64(inf)) < 0) {
 		printf("\n%s is not a file!\n", argv[1]);
 		return abandon(s, cs, inf);
