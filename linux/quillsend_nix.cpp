@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 
 #include <errno.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -58,6 +59,7 @@ abandon(int fd, int cfd, FILE *inf)
 int
 main(int argc, char *argv[])
 {
+	static char inbuf[QUILL_READ_BUFFER];
 	char Buffer[QUILL_CHUNK];
 	struct sockaddr_in service;
 	unsigned char field[QUILL_FIELD];
@@ -72,6 +74,11 @@ main(int argc, char *argv[])
 
 	if (argc <= 1)
 		return 0;
+	/*
+	 * A receiver that goes away must make send fail, not kill the
+	 * process: the narration is only printed when the program exits.
+	 */
+	signal(SIGPIPE, SIG_IGN);
 	printf("Preparing to send %s\n", argv[1]);
 
 	/* Listening socket */
@@ -142,6 +149,7 @@ main(int argc, char *argv[])
 		perror(argv[1]);
 		abandon(fd, cfd, NULL);
 	}
+	setvbuf(inf, inbuf, _IOFBF, sizeof(inbuf));
 	if (fseeko(inf, 0, SEEK_END) != 0 || (size = ftello(inf)) < 0) {
 		printf("\n");
 		perror(argv[1]);

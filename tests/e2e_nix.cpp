@@ -45,6 +45,14 @@ until_sending(const std::string &name)
 	    name + "\n";
 }
 
+// The opening lines of a run that has found the file's size.
+std::string
+until_totbytes(const std::string &name, long size)
+{
+	std::string s = until_sending(name);
+	return s.insert(s.size() - 1, " totbytes=" + std::to_string(size));
+}
+
 class Nix : public E2E {
 protected:
 	void SetUp() override
@@ -269,8 +277,7 @@ TEST_F(Nix, TransferFaults)
 	std::string full = transcript("f", (long)data.size());
 	std::string stream = stream_of("f", data);
 	size_t header = stream.size() - data.size();
-	std::string upto_first = until_sending("f");
-	upto_first.insert(upto_first.size() - 1, " totbytes=8292");
+	std::string upto_first = until_totbytes("f", (long)data.size());
 	struct {
 		std::string fault, out, err;
 		int code;
@@ -286,10 +293,18 @@ TEST_F(Nix, TransferFaults)
 		// A failed send is not counted; the run ends without "Complete.".
 		{ "sendfail=5", upto_first + "4196\n",
 		  "send: Connection reset by peer\n", 1, header + 4096 },
+		{ "sendfail=1", until_sending("f"), "send: Connection reset by peer\n",
+		  1, 0 },
 		{ "sendfail=2", until_sending("f"), "send: Connection reset by peer\n",
 		  1, 4 },
+		{ "sendfail=3", upto_first, "send: Connection reset by peer\n", 1,
+		  header - 4 },
 		{ "readfail=4096", upto_first + "4196\n", "f: Is a directory\n", 1,
 		  header + 4096 },
+		// The size cannot be found: nothing is sent after the name.
+		{ "seekfail=29", until_sending("f"), "f: Illegal seek\n", 1, header - 4 },
+		{ "tellfail=75", until_sending("f"),
+		  "f: Value too large for defined data type\n", 1, header - 4 },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.fault);
@@ -318,18 +333,50 @@ TEST_F(Nix, SlowReceiverWithSmallWindowGetsEverything)
 	EXPECT_TRUE(got == stream_of("slow", data));
 }
 
+// A receiver that goes away makes a send fail: the run says so and what
+// it narrated until then still reaches the console.
 TEST_F(Nix, ReceiverLeavingEarlyIsNoSuccess)
 {
-	write_file(path("long"), pattern(32 << 20));
+	const long size = 32 << 20;
+	write_file(path("long"), pattern((size_t)size));
+	for (size_t stop : { (size_t)0, (size_t)100000 }) {
+		SCOPED_TRACE(stop);
+		Peer peer;
+		peer.stop_after = stop;
+		std::string got;
+		Outcome o = run({ "long" }, &got, peer);
+		EXPECT_EQ(got.size(), stop);
+		EXPECT_FALSE(o.signaled) << "killed by signal " << o.code;
+		EXPECT_EQ(o.code, 1);
+		EXPECT_TRUE(o.err == "send: Broken pipe\n" ||
+		    o.err == "send: Connection reset by peer\n") << o.err;
+		// The narration up to the failed send, and never "Complete.".
+		std::string start = until_sending("long");
+		EXPECT_EQ(o.out.substr(0, start.size() - 1), start.substr(0, start.size() - 1));
+		EXPECT_EQ(o.out.find("Complete."), std::string::npos);
+		if (stop > 0) {
+			EXPECT_NE(o.out.find(" totbytes=" + std::to_string(size) + "\n"
+			    + std::to_string(size - 4096) + "\n"), std::string::npos);
+		}
+	}
+}
+
+// The largest size the field holds is announced, not refused; the receiver
+// checks the header and leaves.
+TEST_F(Nix, LargestFileIsAnnounced)
+{
+	make_unsendable();
+	const std::string name = "sparse2147483647";
+	std::string header = stream_of(name, "");
+	header.replace(header.size() - 4, 4, le32(2147483647));
 	Peer peer;
-	peer.stop_after = 100000;
+	peer.stop_after = header.size();
 	std::string got;
-	Outcome o = run({ "long" }, &got, peer);
-	EXPECT_EQ(got.size(), 100000u);
-	// Either the default SIGPIPE action or a reported send error.
-	EXPECT_TRUE((o.signaled && o.code == SIGPIPE) || (!o.signaled && o.code == 1))
-	    << "signaled " << o.signaled << " code " << o.code;
-	EXPECT_EQ(o.out.find("Complete."), std::string::npos);
+	Outcome o = run({ name }, &got, peer);
+	EXPECT_TRUE(got == header) << "header differs";
+	std::string start = until_totbytes(name, 2147483647);
+	EXPECT_EQ(o.out.substr(0, start.size()), start);
+	EXPECT_EQ(o.code, 1);
 }
 
 // The file changes after its size went out: the data goes out as read,

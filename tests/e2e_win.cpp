@@ -139,6 +139,7 @@ TEST_F(Win, RefusesWhatItCannotSend)
 	} cases[] = {
 		{ "missing.bin", "Cannot open missing.bin!" },
 		{ "folder", "Cannot open folder!" },
+		{ "NUL", "NUL is not a file!" },
 		{ "sparse2147483648", "sparse2147483648 is too large: 2147483648 "
 		  "bytes, the limit is 2147483647!" },
 		{ "sparse4294967296", "sparse4294967296 is too large: 4294967296 "
@@ -181,6 +182,9 @@ TEST_F(Win, InjectedFailures)
 		// A failed send is not counted as sent.
 		{ "sendfail=5", transcript("f") + "\r\nsend error!\r\n", 255, header + 4096 },
 		{ "sendfail=1", transcript("f") + "\r\nsend error!\r\n", 255, 0 },
+		{ "sendfail=3", transcript("f") + "\r\nsend error!\r\n", 255, header - 4 },
+		{ "readfail=4096", transcript("f") + "\r\nread error!\r\n", 255,
+		  header + 4096 },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.fault);
@@ -217,6 +221,22 @@ TEST_F(Win, ReceiverLeavingEarlyIsNoSuccess)
 	std::string got;
 	Outcome o = run(win, { "long" }, &got, peer);
 	EXPECT_EQ(o.out, transcript("long") + "\r\nsend error!\r\n");
+	EXPECT_EQ(o.code, 255);
+}
+
+// The largest size the field holds is announced, not refused.
+TEST_F(Win, LargestFileIsAnnounced)
+{
+	make_unsendable();
+	const std::string name = "sparse2147483647";
+	std::string header = stream_of(name, "");
+	header.replace(header.size() - 4, 4, le32(2147483647));
+	Peer peer;
+	peer.stop_after = header.size();
+	std::string got;
+	Outcome o = run(win, { name }, &got, peer);
+	EXPECT_TRUE(got == header) << "header differs";
+	EXPECT_EQ(o.out, transcript(name) + "\r\nsend error!\r\n");
 	EXPECT_EQ(o.code, 255);
 }
 

@@ -393,7 +393,7 @@ void
 E2E::make_unsendable()
 {
 	ASSERT_EQ(mkdir(path("folder").c_str(), 0755), 0);
-	for (long long size : { 1LL << 31, 1LL << 32 }) {
+	for (long long size : { (1LL << 31) - 1, 1LL << 31, 1LL << 32 }) {
 		int fd = open(path("sparse" + std::to_string(size)).c_str(),
 		    O_WRONLY | O_CREAT, 0644);
 		ASSERT_EQ(ftruncate(fd, size), 0);

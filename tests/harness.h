@@ -59,6 +59,7 @@ public:
 	bool listening(double seconds = 30);
 	// Waits for the end; kills the program and fails the test past the time.
 	Outcome wait(double seconds = 120);
+	pid_t pid() const { return pid_; }
 
 private:
 	pid_t pid_ = -1;
@@ -102,8 +103,9 @@ protected:
 	void SetUp() override;
 	void TearDown() override;
 	std::string path(const std::string &name) const { return dir_ + "/" + name; }
-	// Makes what no sender may send: "folder", and sparse files
-	// "sparse2147483648" and "sparse4294967296", too large for the size field.
+	// Makes "folder", which no sender may send, and sparse files at the
+	// size field's limit: "sparse2147483647", the largest that fits, and
+	// "sparse2147483648" and "sparse4294967296", too large for it.
 	void make_unsendable();
 
 	// Sends soak.bin of random sizes to random receivers until the time is

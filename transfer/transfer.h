@@ -24,7 +24,11 @@
 
 #define QUILL_PORT	21		/* fixed: the device expects it */
 #define QUILL_BACKLOG	1		/* one receiver per run */
-#define QUILL_CHUNK	4096		/* bytes per read of the file */
+#define QUILL_CHUNK	4096		/* bytes per send of file data */
+#ifndef QUILL_READ_BUFFER		/* the benchmark tries other sizes */
+#define QUILL_READ_BUFFER (128 * 1024)	/* stdio buffer of the file: one
+					   read of it serves many chunks */
+#endif
 #define QUILL_FILE_MODE	"rb"
 #define QUILL_FIELD	4		/* width of an integer field */
 #define QUILL_MAX_SIZE	INT32_MAX	/* largest size the size field holds */

@@ -56,6 +56,7 @@ abandon(SOCKET s, SOCKET cs, FILE *inf)
 int
 main(int argc, char *argv[])
 {
+	static char inbuf[QUILL_READ_BUFFER];
 	char Buffer[QUILL_CHUNK];
 	struct sockaddr_in service;
 	unsigned char field[QUILL_FIELD];
@@ -116,6 +117,7 @@ main(int argc, char *argv[])
 		printf("\nCannot open %s!\n", argv[1]);
 		return abandon(s, cs, NULL);
 	}
+	setvbuf(inf, inbuf, _IOFBF, sizeof(inbuf));
 	if (_fstat64(_fileno(inf), &st) != 0 ||
 	    (st.st_mode & _S_IFMT) != _S_IFREG ||
 	    _fseeki64(inf, 0, SEEK_END) != 0 || (size = _ftelli64(inf)) < 0) {

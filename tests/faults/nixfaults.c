@@ -7,15 +7,23 @@
  *	sendmax=N	each send takes at most N bytes
  *	sendfail=K	the K-th send, counting from 1, fails with ECONNRESET
  *	readfail=N	reads fail with EISDIR once N bytes have been read
+ *	seekfail=E, tellfail=E	fseeko, ftello fail with errno E
+ *	tmpfile=E	open with O_TMPFILE fails with errno E
+ *	writemax=N	each write takes at most N bytes
+ *	writefail=E	writes fail with errno E
  */
 #define _GNU_SOURCE
+/* Both offset widths are wrapped by name below. */
+#undef _FILE_OFFSET_BITS
 #include <sys/types.h>
 #include <sys/socket.h>
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdarg.h>
 #include <stdio.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include "faults.h"
@@ -98,11 +106,67 @@ fread(void *buf, size_t size, size_t n, FILE *f)
 	REAL(fread);
 	if (at >= 0 && total >= at &&
 	    (d = open("/", O_RDONLY | O_DIRECTORY)) >= 0) {
-		/* Reading a directory fails for real, setting the error flag. */
+		/*
+		 * Reading a directory fails for real, setting the error flag;
+		 * what stdio holds already is dropped so that it reads now.
+		 */
 		dup2(d, fileno(f));
 		close(d);
+		__fpurge(f);
 	}
 	got = real(buf, size, n, f);
 	total += (long long)(got * size);
 	return got;
+}
+
+/* The program calls the 64-bit forms; the plain ones are for other builds. */
+#define SEEK_FAULT(name, off) \
+int \
+name(FILE *f, off o, int whence) \
+{ \
+	REAL(name); \
+	return fail("seekfail") ? -1 : real(f, o, whence); \
+}
+#define TELL_FAULT(name, off) \
+off \
+name(FILE *f) \
+{ \
+	REAL(name); \
+	return fail("tellfail") ? -1 : real(f); \
+}
+SEEK_FAULT(fseeko, off_t)
+SEEK_FAULT(fseeko64, off64_t)
+TELL_FAULT(ftello, off_t)
+TELL_FAULT(ftello64, off64_t)
+
+#define OPEN_FAULT(name) \
+int \
+name(const char *path, int flags, ...) \
+{ \
+	va_list ap; \
+	mode_t mode = 0; \
+	REAL(name); \
+	if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) { \
+		va_start(ap, flags); \
+		mode = (mode_t)va_arg(ap, int); \
+		va_end(ap); \
+	} \
+	if ((flags & O_TMPFILE) == O_TMPFILE && fail("tmpfile")) \
+		return -1; \
+	return real(path, flags, mode); \
+}
+OPEN_FAULT(open)
+OPEN_FAULT(open64)
+
+ssize_t
+write(int fd, const void *buf, size_t len)
+{
+	long max = quill_fault("writemax");
+
+	REAL(write);
+	if (fail("writefail"))
+		return -1;
+	if (max > 0 && len > (size_t)max)
+		len = (size_t)max;
+	return real(fd, buf, len);
 }

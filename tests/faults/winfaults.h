@@ -7,11 +7,14 @@
  *	accept=K	the first K accepts fail
  *	sendmax=N	each send takes at most N bytes
  *	sendfail=K	the K-th send, counting from 1, fails
+ *	readfail=N	reads fail once N bytes have been read
  */
 #ifndef QUILL_WINFAULTS_H
 #define QUILL_WINFAULTS_H
 
 #include <winsock2.h>
+
+#include <stdio.h>
 
 #include "faults.h"
 
@@ -60,10 +63,37 @@ fault_send(SOCKET s, const char *buf, int len, int flags)
 	return send(s, buf, len, flags);
 }
 
+static int read_failed;
+
+static size_t
+fault_fread(void *buf, size_t size, size_t n, FILE *f)
+{
+	static long long total;
+	long at = quill_fault("readfail");
+	size_t got;
+
+	if (at >= 0 && total >= at) {
+		read_failed = 1;
+		return 0;
+	}
+	got = fread(buf, size, n, f);
+	total += (long long)(got * size);
+	return got;
+}
+
+/* A failed read shows as the stream's error flag. */
+static int
+fault_ferror(FILE *f)
+{
+	return read_failed || ferror(f);
+}
+
 #define WSAStartup	fault_WSAStartup
 #define socket		fault_socket
 #define listen		fault_listen
 #define accept		fault_accept
 #define send		fault_send
+#define fread		fault_fread
+#define ferror		fault_ferror
 
 #endif
