@@ -3,11 +3,12 @@
  * the transfer stream and saves the file under its base name in a folder.
  *
  *	quillrecv [--host HOST] [--port PORT] [--output DIR] [--wait SECONDS]
- *	    [--force]
+ *	    [--timeout SECONDS] [--force]
  *
- * Exit status 0 only when the file arrived whole; it is then renamed into
- * place from a temporary file, so a broken stream leaves nothing under the
- * final name.
+ * Exit status 0 only when the file arrived whole; only then does it get a
+ * name in the folder, so a broken or interrupted stream leaves nothing.
+ * Whatever the sender writes is hostile until checked: nothing of it
+ * reaches the terminal raw.
  */
 #include <sys/types.h>
 #include <sys/socket.h>
@@ -20,7 +21,10 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <limits.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -35,22 +39,82 @@
 
 static const char usage[] =
     "usage: quillrecv [--host HOST] [--port PORT] [--output DIR] "
-    "[--wait SECONDS] [--force]\n"
+    "[--wait SECONDS]\n"
+    "                 [--timeout SECONDS] [--force]\n"
     "\n"
     "Connects to a quillsend sender, receives one file and saves it in DIR\n"
     "under the base name the sender gives.\n"
     "\n"
-    "  --host HOST     sender's address (default 127.0.0.1)\n"
-    "  --port PORT     sender's port (default 21)\n"
-    "  --output DIR    folder to save the file in (default .)\n"
-    "  --wait SECONDS  how long to retry while the sender is not listening\n"
-    "                  (default 10)\n"
-    "  --force         replace a file of the same name\n"
-    "  --version       print the version and exit\n"
-    "  --help          print this help and exit\n";
+    "  --host HOST        sender's address (default 127.0.0.1)\n"
+    "  --port PORT        sender's port (default 21)\n"
+    "  --output DIR       folder to save the file in (default .)\n"
+    "  --wait SECONDS     how long to retry while the sender is not listening\n"
+    "                     (default 10)\n"
+    "  --timeout SECONDS  give up when no byte arrives for this long\n"
+    "                     (default 30; 0 waits forever)\n"
+    "  --force            replace a file of the same name\n"
+    "  --version          print the version and exit\n"
+    "  --help             print this help and exit\n";
 
-static char tmppath[PATH_MAX];	/* removed by die() */
-static int bar;			/* standard error shows a progress bar */
+/*
+ * The file being received. With O_TMPFILE it has no name until it is
+ * whole; otherwise tmppath names it, and die() and the signal handler
+ * remove it.
+ */
+static char tmppath[PATH_MAX];
+static int bar;			/* standard error is a terminal */
+static int bar_drawn;		/* the cursor is at the end of a bar */
+static const struct quill_decoder *bar_of;
+
+static void progress(const struct quill_decoder *, int);
+
+/*
+ * Returns s with every byte that must not reach a terminal raw (C0
+ * controls, DEL, C1 controls and bytes that are not valid UTF-8) written
+ * as \xHH and a backslash as \\; the rest of s unchanged. The result lives
+ * in one of two static buffers, so it stays valid until the second call
+ * after.
+ */
+static const char *
+shown(const char *s)
+{
+	static char bufs[2][4 * PATH_MAX + 1];
+	static int which;
+	char *out = bufs[which ^= 1], *o = out;
+	const unsigned char *p = (const unsigned char *)s;
+	size_t n, i;
+	uint32_t c;
+
+	while (*p != '\0' && o < out + sizeof(bufs[0]) - 5) {
+		/* Length of the UTF-8 sequence at p, 0 when it is not one. */
+		n = *p < 0x80 ? 1 : (*p & 0xe0) == 0xc0 ? 2 :
+		    (*p & 0xf0) == 0xe0 ? 3 : (*p & 0xf8) == 0xf0 ? 4 : 0;
+		c = n == 1 ? *p : n == 0 ? 0 : *p & (0x7f >> n);
+		for (i = 1; i < n; i++) {
+			if ((p[i] & 0xc0) != 0x80) {
+				n = 0;
+				break;
+			}
+			c = c << 6 | (p[i] & 0x3f);
+		}
+		/* Overlong forms, surrogates and beyond U+10FFFF are not UTF-8. */
+		if (n > 1 && (c < (n == 2 ? 0x80u : n == 3 ? 0x800u : 0x10000u) ||
+		    (c >= 0xd800 && c <= 0xdfff) || c > 0x10ffff))
+			n = 0;
+		if (n == 0 || c < 0x20 || (c >= 0x7f && c < 0xa0)) {
+			for (i = 0; i < (n == 0 ? 1 : n); i++)
+				o += sprintf(o, "\\x%02x", p[i]);
+			p += n == 0 ? 1 : n;
+		} else if (c == '\\') {
+			*o++ = '\\', *o++ = '\\', p++;
+		} else {
+			memcpy(o, p, n);
+			o += n, p += n;
+		}
+	}
+	*o = '\0';
+	return out;
+}
 
 /* Prints "quillrecv: " and the message on standard error and exits 1. */
 static void __attribute__((noreturn, format(printf, 1, 2)))
@@ -60,7 +124,12 @@ die(const char *fmt, ...)
 
 	if (tmppath[0] != '\0')
 		unlink(tmppath);
-	fputs(bar ? "\nquillrecv: " : "quillrecv: ", stderr);
+	if (bar_drawn) {
+		/* Show what arrived before saying why it stops there. */
+		progress(bar_of, 1);
+		fputc('\n', stderr);
+	}
+	fputs("quillrecv: ", stderr);
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
 	va_end(ap);
@@ -69,20 +138,38 @@ die(const char *fmt, ...)
 }
 
 /*
- * Returns the part of name after its last '/' or '\', or NULL when that is
- * empty, "." or "..", which name no file that can be written inside a
- * folder.
+ * A signal that ends the run: the partial file goes, then the signal takes
+ * its usual course, so the exit status tells which one it was.
+ */
+static void
+interrupted(int sig)
+{
+	if (tmppath[0] != '\0')
+		unlink(tmppath);
+	signal(sig, SIG_DFL);
+	raise(sig);
+}
+
+/*
+ * Returns the part of name after its last '/' or '\', or NULL with *why
+ * set when that names no file a device should store: it is empty, "." or
+ * "..", or holds a control byte.
  */
 static const char *
-base_name(const char *name)
+base_name(const char *name, const char **why)
 {
 	const char *b = name, *p;
 
 	for (p = name; *p != '\0'; p++)
 		if (*p == '/' || *p == '\\')
 			b = p + 1;
+	*why = "names no file";
 	if (*b == '\0' || strcmp(b, ".") == 0 || strcmp(b, "..") == 0)
 		return NULL;
+	*why = "holds a control character";
+	for (p = b; *p != '\0'; p++)
+		if ((unsigned char)*p < 0x20 || *p == 0x7f)
+			return NULL;
 	return b;
 }
 
@@ -119,19 +206,116 @@ connect_sender(const char *host, const char *port, double wait)
 	return fd;
 }
 
-/* Draws a progress bar on standard error, which is a terminal. */
-static void
-progress(const struct quill_decoder *d)
+/* Seconds on a clock that only goes forward. */
+static double
+now(void)
 {
-	char line[41];
-	int pct = d->size > 0 ? (int)(d->received * 100 / d->size) : 100;
-	int fill = pct * 40 / 100;
+	struct timespec t;
 
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+/*
+ * Draws the progress bar on standard error, a terminal, at most ten times
+ * a second unless final: the last one drawn shows what arrived.
+ */
+static void
+progress(const struct quill_decoder *d, int final)
+{
+	static double last;
+	static int64_t shown_received = -1;
+	char line[41];
+	int pct, fill;
+
+	if (d->received == shown_received || (!final && now() - last < 0.1))
+		return;
+	pct = d->size > 0 ? (int)(d->received * 100 / d->size) : 100;
+	fill = pct * 40 / 100;
 	memset(line, '#', (size_t)fill);
 	memset(line + fill, '.', (size_t)(40 - fill));
 	line[40] = '\0';
 	fprintf(stderr, "\r[%s] %3d%% %lld/%d", line, pct,
 	    (long long)d->received, d->size);
+	last = now();
+	shown_received = d->received;
+	bar_of = d;
+	bar_drawn = 1;
+}
+
+/*
+ * Makes the file that receives the data, in dir: unnamed when the file
+ * system allows it (returns with tmppath empty), else a temporary file
+ * named in tmppath. Returns its descriptor or ends the program.
+ */
+static int
+make_file(const char *dir)
+{
+	int out;
+
+	if ((out = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0)
+		return out;
+	if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+		die("%s: %s", shown(dir), strerror(errno));
+	if (snprintf(tmppath, sizeof(tmppath), "%s/.quillrecv.XXXXXX", dir) >=
+	    (int)sizeof(tmppath) || (out = mkstemp(tmppath)) < 0) {
+		tmppath[0] = '\0';
+		die("%s: %s", shown(dir), strerror(errno));
+	}
+	return out;
+}
+
+/*
+ * Gives the whole file out its name path; replaces a file there only when
+ * force is set. Returns 0, or -1 with errno set.
+ */
+static int
+put_in_place(int out, const char *dir, const char *path, int force)
+{
+	char proc[64];
+	int i;
+
+	if (tmppath[0] != '\0') {
+		/* link() fails rather than replace a file made meanwhile. */
+		if ((force ? rename(tmppath, path) : link(tmppath, path)) < 0)
+			return -1;
+		unlink(tmppath);
+		tmppath[0] = '\0';
+		return 0;
+	}
+	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
+	if (!force)
+		return linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+	/* Replacing: a name of its own first, then rename over the old file. */
+	for (i = 0;; i++) {
+		snprintf(tmppath, sizeof(tmppath), "%s/.quillrecv.%ld.%d", dir,
+		    (long)getpid(), i);
+		if (linkat(AT_FDCWD, proc, AT_FDCWD, tmppath,
+		    AT_SYMLINK_FOLLOW) == 0)
+			break;
+		if (errno != EEXIST) {
+			tmppath[0] = '\0';
+			return -1;
+		}
+	}
+	if (rename(tmppath, path) < 0)
+		return -1;
+	tmppath[0] = '\0';
+	return 0;
+}
+
+/* Parses a count of seconds for option opt, or exits 2. */
+static double
+seconds(const char *opt, const char *arg)
+{
+	char *end;
+	double v = strtod(arg, &end);
+
+	if (*end != '\0' || end == arg || !(v >= 0) || v > 1e6) {
+		fprintf(stderr, "quillrecv: bad --%s: %s\n", opt, arg);
+		exit(2);
+	}
+	return v;
 }
 
 int
@@ -142,24 +326,27 @@ main(int argc, char *argv[])
 		{ "port",	required_argument,	NULL, 'p' },
 		{ "output",	required_argument,	NULL, 'o' },
 		{ "wait",	required_argument,	NULL, 'w' },
+		{ "timeout",	required_argument,	NULL, 't' },
 		{ "force",	no_argument,		NULL, 'f' },
 		{ "version",	no_argument,		NULL, 'V' },
 		{ "help",	no_argument,		NULL, 'H' },
 		{ NULL,		0,			NULL, 0 }
 	};
+	static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 	static unsigned char buf[64 * 1024];
 	struct quill_decoder d;
+	struct pollfd pfd;
 	char path[PATH_MAX];
 	const char *host = "127.0.0.1", *port = "21", *dir = ".";
 	const char *base = NULL, *why;
 	const unsigned char *data;
 	size_t datalen, k;
 	ssize_t n, w;
-	double wait = 10;
-	char *end;
-	int ch, force = 0, fd, out = -1;
+	double wait = 10, timeout = 30;
+	long long total = 0;
+	int ch, force = 0, fd, out = -1, r;
+	unsigned i;
 	mode_t mask;
-	time_t drawn = 0;
 
 	/* Options */
 	while ((ch = getopt_long(argc, argv, "", longopts, NULL)) != -1) {
@@ -168,14 +355,8 @@ main(int argc, char *argv[])
 		case 'p': port = optarg; break;
 		case 'o': dir = optarg; break;
 		case 'f': force = 1; break;
-		case 'w':
-			wait = strtod(optarg, &end);
-			if (*end != '\0' || end == optarg || !(wait >= 0)) {
-				fprintf(stderr, "quillrecv: bad --wait: %s\n",
-				    optarg);
-				return 2;
-			}
-			break;
+		case 'w': wait = seconds("wait", optarg); break;
+		case 't': timeout = seconds("timeout", optarg); break;
 		case 'V':
 			printf("quillrecv %s\n", QUILL_VERSION);
 			return 0;
@@ -192,17 +373,35 @@ main(int argc, char *argv[])
 		return 2;
 	}
 
+	for (i = 0; i < sizeof(ends) / sizeof(ends[0]); i++)
+		signal(ends[i], interrupted);
 	bar = isatty(2);
 	fd = connect_sender(host, port, wait);
 
-	/* Read the stream to its end */
+	/* Read the stream to its end; a sender that goes quiet is given up. */
 	quill_decoder_init(&d);
-	while ((n = read(fd, buf, sizeof(buf))) != 0) {
+	pfd.fd = fd;
+	pfd.events = POLLIN;
+	for (;;) {
+		r = poll(&pfd, 1, timeout > 0 ? (int)(timeout * 1000) : -1);
+		if (r < 0 && errno == EINTR)
+			continue;
+		if (r == 0) {
+			if (d.stage == QUILL_DATA)
+				die("no byte for %g s: stream stalled before all "
+				    "data arrived (%lld of %d bytes)", timeout,
+				    (long long)d.received, d.size);
+			die("no byte for %g s: stream stalled inside the header "
+			    "(%lld bytes arrived)", timeout, total);
+		}
+		if ((n = read(fd, buf, sizeof(buf))) == 0)
+			break;
 		if (n < 0) {
 			if (errno == EINTR)
 				continue;
 			die("read: %s", strerror(errno));
 		}
+		total += n;
 		for (k = 0; k < (size_t)n; ) {
 			k += quill_decoder_feed(&d, buf + k, (size_t)n - k,
 			    &data, &datalen);
@@ -210,31 +409,26 @@ main(int argc, char *argv[])
 				die("bad stream: %s", d.error);
 			if (d.stage == QUILL_DATA && out < 0) {
 				/* Header done: make the file to write into. */
-				if ((base = base_name(d.name)) == NULL)
-					die("bad stream: name \"%s\" names no "
-					    "file", d.name);
+				if ((base = base_name(d.name, &why)) == NULL)
+					die("bad stream: name \"%s\" %s",
+					    shown(d.name), why);
 				if (snprintf(path, sizeof(path), "%s/%s", dir,
 				    base) >= (int)sizeof(path))
-					die("%s/%s: path too long", dir, base);
+					die("%s/%s: path too long", shown(dir),
+					    shown(base));
 				if (!force && access(path, F_OK) == 0)
 					die("%s exists (--force replaces it)",
-					    path);
-				if (snprintf(tmppath, sizeof(tmppath),
-				    "%s/.quillrecv.XXXXXX", dir) >=
-				    (int)sizeof(tmppath) ||
-				    (out = mkstemp(tmppath)) < 0) {
-					tmppath[0] = '\0';
-					die("%s: %s", dir, strerror(errno));
-				}
+					    shown(path));
+				out = make_file(dir);
 			}
+			/* A short write is followed by the rest. */
 			for (; datalen > 0; datalen -= (size_t)w, data += w)
 				if ((w = write(out, data, datalen)) < 0)
-					die("%s: %s", tmppath, strerror(errno));
+					die("%s: %s", shown(path),
+					    strerror(errno));
 		}
-		if (bar && d.stage == QUILL_DATA && time(NULL) != drawn) {
-			drawn = time(NULL);
-			progress(&d);
-		}
+		if (bar && d.stage == QUILL_DATA)
+			progress(&d, 0);
 	}
 	close(fd);
 	if ((why = quill_decoder_finish(&d)) != NULL) {
@@ -243,23 +437,21 @@ main(int argc, char *argv[])
 			    (long long)d.received, d.size);
 		die("bad stream: %s", why);
 	}
-	if (bar)
-		progress(&d), fputc('\n', stderr);
+	if (bar) {
+		progress(&d, 1);
+		fputc('\n', stderr);
+		bar_drawn = 0;
+	}
 
 	/* Whole: put it in place */
 	mask = umask(0);
 	umask(mask);
-	if (fchmod(out, 0666 & ~mask) < 0 || fsync(out) < 0 || close(out) < 0)
-		die("%s: %s", tmppath, strerror(errno));
-	if (force) {
-		if (rename(tmppath, path) < 0)
-			die("%s: %s", path, strerror(errno));
-	} else {
-		/* link() fails rather than replace a file made meanwhile. */
-		if (link(tmppath, path) < 0)
-			die("%s: %s", path, strerror(errno));
-		unlink(tmppath);
-	}
-	printf("received %s: %d bytes, saved as %s\n", d.name, d.size, path);
+	if (fchmod(out, 0666 & ~mask) < 0 || fsync(out) < 0)
+		die("%s: %s", shown(path), strerror(errno));
+	if (put_in_place(out, dir, path, force) < 0)
+		die("%s: %s", shown(path), strerror(errno));
+	close(out);
+	printf("received %s: %d bytes, saved as %s\n", shown(d.name), d.size,
+	    shown(path));
 	return 0;
 }

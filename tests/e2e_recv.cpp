@@ -1,10 +1,15 @@
 // quillrecv against a scripted sender: what it saves, what it refuses, and
 // that a broken stream leaves nothing behind.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -16,7 +21,37 @@ using namespace quilltest;
 
 namespace {
 
+// True once process pid has a file open in a folder of the test's.
+bool
+holds_file(pid_t pid)
+{
+	std::error_code ec;
+	std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+	for (const auto &e : std::filesystem::directory_iterator(fds, ec)) {
+		std::string target = std::filesystem::read_symlink(e.path(), ec);
+		if (target.rfind("/tmp/quilltest.", 0) == 0 &&
+		    target.find("/out/") != std::string::npos)
+			return true;
+	}
+	return false;
+}
+
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
+const char *faults = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
+
+// A command line for a shell: every word quoted.
+std::string
+quoted(const std::vector<std::string> &words)
+{
+	std::string s;
+	for (const auto &w : words) {
+		s += " '";
+		for (char c : w)
+			s += c == '\'' ? std::string("'\\''") : std::string(1, c);
+		s += "'";
+	}
+	return s;
+}
 
 class Recv : public E2E {
 protected:
@@ -29,12 +64,28 @@ protected:
 		mkdir(out_.c_str(), 0755);
 	}
 
-	// Serves stream to quillrecv started with args, then closes.
-	Outcome run(const std::string &stream, std::vector<std::string> args = {})
+	// Serves stream to quillrecv started with args, then closes; with
+	// at_end set, calls it with the receiver and the connection instead,
+	// and closes the connection (unless at_end did, setting it to -1) once
+	// the receiver has ended. On a terminal, the receiver's standard output
+	// and error are one pseudo-terminal, read as its output.
+	Outcome run(const std::string &stream, std::vector<std::string> args = {},
+	    const std::vector<std::string> &env = {},
+	    const std::function<void(Launch &, int &)> &at_end = nullptr,
+	    bool terminal = false)
 	{
 		int l = hold_port21();
 		args.insert(args.begin(), { "--output", out_ });
-		Launch r(recv, args, dir_);
+		Program p = recv;
+		if (terminal) {
+			std::vector<std::string> words = recv.runner;
+			words.push_back(recv.path);
+			words.insert(words.end(), args.begin(), args.end());
+			p = Program();
+			p.path = "script";
+			args = { "-qec", quoted(words), "/dev/null" };
+		}
+		Launch r(p, args, dir_, env);
 		int c = accept(l, nullptr, nullptr);
 		for (size_t at = 0; at < stream.size();) {
 			ssize_t n = write(c, stream.data() + at, stream.size() - at);
@@ -42,9 +93,17 @@ protected:
 				break;	// the receiver gave up
 			at += (size_t)n;
 		}
-		close(c);
+		if (at_end) {
+			at_end(r, c);
+		} else {
+			close(c);
+			c = -1;
+		}
+		Outcome o = r.wait(60);
+		if (c >= 0)
+			close(c);
 		close(l);
-		return r.wait();
+		return o;
 	}
 
 	// The files in the output folder, temporary ones included.
@@ -62,25 +121,75 @@ protected:
 TEST_F(Recv, SavesUnderTheBaseName)
 {
 	struct {
-		std::string name, base;
+		std::string name, shown, base;
 		size_t size;
 	} cases[] = {
-		{ "data.bin", "data.bin", 4196 },
-		{ "empty", "empty", 0 },
-		{ "dir/sub/file.txt", "file.txt", 5000 },
-		{ "C:\\files\\win.txt", "win.txt", 10 },
-		{ "/abs/big", "big", 3 << 20 },
+		{ "data.bin", "data.bin", "data.bin", 4196 },
+		{ "empty", "empty", "empty", 0 },
+		{ "dir/sub/file.txt", "dir/sub/file.txt", "file.txt", 5000 },
+		{ "C:\\files\\win.txt", "C:\\\\files\\\\win.txt", "win.txt", 10 },
+		{ "/abs/big", "/abs/big", "big", 3 << 20 },
+		// What a device may store is kept as sent.
+		{ "-dash .hidden ümlaut €.txt", "-dash .hidden ümlaut €.txt",
+		  "-dash .hidden ümlaut €.txt", 3 },
+		{ ".dot", ".dot", ".dot", 1 },
 	};
+	mode_t old = umask(027);	// the saved file follows it
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		std::string data = pattern(c.size, 9);
 		Outcome o = run(stream_of(c.name, data));
 		EXPECT_EQ(o.code, 0) << o.err;
-		EXPECT_EQ(o.out, "received " + c.name + ": " + std::to_string(c.size) +
+		EXPECT_EQ(o.out, "received " + c.shown + ": " + std::to_string(c.size) +
 		    " bytes, saved as " + out_ + "/" + c.base + "\n");
 		EXPECT_EQ(saved(), std::set<std::string>{ c.base });
 		EXPECT_TRUE(read_file(out_ + "/" + c.base) == data);
+		struct stat st;
+		EXPECT_EQ(stat((out_ + "/" + c.base).c_str(), &st), 0);
+		EXPECT_EQ(st.st_mode & 07777, 0640u);
 		std::filesystem::remove(out_ + "/" + c.base);
+	}
+	umask(old);
+}
+
+// Names that must not reach a terminal raw: shown escaped everywhere, and
+// refused when the base name holds a control character.
+TEST_F(Recv, HostileNames)
+{
+	struct {
+		std::string name, shown, saved;	// saved: "" when refused
+	} cases[] = {
+		{ "\x1b]0;pwned\x07" "evil.txt", "\\x1b]0;pwned\\x07evil.txt", "" },
+		{ "\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H", "" },
+		{ "a\nreceived forged", "a\\x0areceived forged", "" },
+		{ "tab\there", "tab\\x09here", "" },
+		{ "del\x7f", "del\\x7f", "" },
+		{ "esc\x1b/in/dir/ok.txt", "esc\\x1b/in/dir/ok.txt", "ok.txt" },
+		// Bytes that are not UTF-8, and C1 controls, are stored but shown escaped.
+		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9" },
+		{ "overlong \xc0\xaf", "overlong \\xc0\\xaf", "overlong \xc0\xaf" },
+		{ "surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80",
+		  "surrogate \xed\xa0\x80" },
+		{ "cut \xe2\x82", "cut \\xe2\\x82", "cut \xe2\x82" },
+		{ "csi \xc2\x9b", "csi \\xc2\\x9b", "csi \xc2\x9b" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.shown);
+		Outcome o = run(stream_of(c.name, "x"));
+		if (c.saved.empty()) {
+			EXPECT_EQ(o.code, 1);
+			EXPECT_EQ(o.err, "quillrecv: bad stream: name \"" + c.shown +
+			    "\" holds a control character\n");
+			EXPECT_EQ(o.out, "");
+			EXPECT_TRUE(saved().empty());
+			continue;
+		}
+		std::string base = c.shown.substr(c.shown.rfind('/') + 1);
+		EXPECT_EQ(o.code, 0) << o.err;
+		EXPECT_EQ(o.out, "received " + c.shown + ": 1 bytes, saved as " +
+		    out_ + "/" + base + "\n");
+		EXPECT_EQ(saved(), std::set<std::string>{ c.saved });
+		std::filesystem::remove(out_ + "/" + c.saved);
 	}
 }
 
@@ -101,6 +210,8 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 		{ "dot", le32(2) + "." + z + le32(1) + "x",
 		  "bad stream: name \".\" names no file" },
 		{ "dot dot", le32(6) + "a/../" + z + le32(0), "bad stream: name \"a/../\" names no file" },
+		{ "escaped dot dot", le32(16) + "\x1b[31mRED\x1b[0m/.." + z + le32(0),
+		  "bad stream: name \"\\x1b[31mRED\\x1b[0m/..\" names no file" },
 		{ "dot dot base", le32(3) + ".." + z + le32(0),
 		  "bad stream: name \"..\" names no file" },
 		{ "negative size", le32(2) + "n" + z + le32(0xfffffffe),
@@ -121,23 +232,185 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 	}
 }
 
+// Where the folder takes no unnamed file, a named temporary one stands in.
+std::vector<std::vector<std::string>>
+file_kinds()
+{
+	std::vector<std::vector<std::string>> kinds = { {} };
+	if (faults != nullptr)
+		kinds.push_back({ std::string("LD_PRELOAD=") + faults,
+		    "QUILL_FAULTS=tmpfile=95" });
+	return kinds;
+}
+
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
-	write_file(out_ + "/f", "old");
-	Outcome o = run(stream_of("f", "new"));
-	EXPECT_EQ(o.code, 1);
-	EXPECT_EQ(o.err, "quillrecv: " + out_ + "/f exists (--force replaces it)\n");
-	EXPECT_EQ(read_file(out_ + "/f"), "old");
-	o = run(stream_of("f", "new"), { "--force" });
-	EXPECT_EQ(o.code, 0);
-	EXPECT_EQ(read_file(out_ + "/f"), "new");
-	EXPECT_EQ(saved(), std::set<std::string>{ "f" });
+	for (const auto &env : file_kinds()) {
+		SCOPED_TRACE(env.empty() ? "unnamed file" : "named temporary file");
+		write_file(out_ + "/f", "old");
+		Outcome o = run(stream_of("f", "new"), {}, env);
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: " + out_ + "/f exists (--force replaces it)\n");
+		EXPECT_EQ(read_file(out_ + "/f"), "old");
+		o = run(stream_of("f", "new"), { "--force" }, env);
+		EXPECT_EQ(o.code, 0) << o.err;
+		EXPECT_EQ(read_file(out_ + "/f"), "new");
+		EXPECT_EQ(saved(), std::set<std::string>{ "f" });
+		std::filesystem::remove(out_ + "/f");
+		// Not even --force replaces a folder.
+		mkdir((out_ + "/d").c_str(), 0755);
+		o = run(stream_of("d", "new"), { "--force" }, env);
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: " + out_ + "/d: Is a directory\n");
+		EXPECT_EQ(saved(), std::set<std::string>{ "d" });
+		rmdir((out_ + "/d").c_str());
+	}
+}
+
+// The local failures that only injection causes, and a sender that resets
+// the connection. (A failing socket call is in CommandLine: no sender.)
+TEST_F(Recv, SystemFailures)
+{
+	const std::string f = std::string("LD_PRELOAD=") + (faults ? faults : "");
+	struct {
+		std::string what, fault, err;
+		bool reset;
+	} cases[] = {
+		{ "write", "writefail=28", out_ + "/f: No space left on device", false },
+		{ "reset", "", "read: Connection reset by peer", true },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
+		std::vector<std::string> env;
+		if (!c.fault.empty())
+			env = { f, "QUILL_FAULTS=" + c.fault };
+		Outcome o = run(stream_of("f", "data"), {}, env, [&](Launch &, int &s) {
+			if (!c.reset)
+				return (void)close(s), (void)(s = -1);
+			struct linger now = { 1, 0 };	// close with a reset
+			setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof(now));
+			close(s);
+			s = -1;
+		});
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
+		EXPECT_TRUE(saved().empty());
+	}
+}
+
+// A folder that cannot take the file: the stream is read, nothing is saved.
+TEST_F(Recv, FolderProblems)
+{
+	std::string deep;
+	while (deep.size() < 4090)
+		deep += "./";
+	for (const auto &env : file_kinds()) {
+		SCOPED_TRACE(env.empty() ? "unnamed file" : "named temporary file");
+		Outcome o = run(stream_of("f", "x"), { "--output", "/nonexistent" }, env);
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: /nonexistent: No such file or directory\n");
+		o = run(stream_of("toolong", "x"), { "--output", deep }, env);
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: " + deep + "/toolong: path too long\n");
+	}
+	EXPECT_TRUE(saved().empty());
+}
+
+// However the run ends early, the folder is left as it was.
+TEST_F(Recv, InterruptedLeavesNothing)
+{
+	int probe = open(out_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+	bool unnamed = probe >= 0;
+	close(probe);
+	const std::string part = stream_of("part", std::string(100, 'p')).substr(0, 60);
+	for (const auto &env : file_kinds()) {
+		for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGKILL }) {
+			// Only an unnamed file survives no SIGKILL.
+			if (sig == SIGKILL && (!env.empty() || !unnamed))
+				continue;
+			SCOPED_TRACE(std::string(env.empty() ? "unnamed" : "named") +
+			    " file, " + strsignal(sig));
+			Outcome o = run(part, {}, env, [&](Launch &r, int &) {
+				// Signal once the receiver holds the file.
+				for (int i = 0; i < 2000 && !holds_file(r.pid()); i++)
+					std::this_thread::sleep_for(std::chrono::milliseconds(5));
+				kill(r.pid(), sig);
+			});
+			EXPECT_TRUE(o.signaled);
+			EXPECT_EQ(o.code, sig);
+			EXPECT_TRUE(saved().empty()) << *saved().begin();
+		}
+		// A broken stream, too.
+		Outcome o = run(part, {}, env);
+		EXPECT_EQ(o.code, 1);
+		EXPECT_TRUE(saved().empty());
+	}
+}
+
+// A sender that goes quiet is given up after --timeout, with what arrived.
+TEST_F(Recv, StalledSenderTimesOut)
+{
+	std::string header = stream_of("stall", "").substr(0, 14);
+	struct {
+		std::string what, stream, err;
+	} cases[] = {
+		{ "nothing", "", "inside the header (0 bytes arrived)" },
+		{ "in the header", header.substr(0, 6), "inside the header (6 bytes arrived)" },
+		{ "in the data", le32(6) + "stall" + std::string(1, '\0') + le32(100) + "abc",
+		  "before all data arrived (3 of 100 bytes)" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		// The connection stays open.
+		Outcome o = run(c.stream, { "--timeout", "0.5" }, {},
+		    [](Launch &, int &) {});
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: no byte for 0.5 s: stream stalled " + c.err + "\n");
+		EXPECT_TRUE(saved().empty());
+	}
+}
+
+TEST_F(Recv, ShortWritesSaveEveryByte)
+{
+	if (faults == nullptr)
+		GTEST_SKIP() << "QUILL_FAULTS_LIB is not set";
+	std::string data = pattern(100000, 4);
+	Outcome o = run(stream_of("short", data), {},
+	    { std::string("LD_PRELOAD=") + faults, "QUILL_FAULTS=writemax=999" });
+	EXPECT_EQ(o.code, 0) << o.err;
+	EXPECT_TRUE(read_file(out_ + "/short") == data);
+}
+
+// On a terminal: a bar that ends at what arrived, and an error on a line of
+// its own only after a bar.
+TEST_F(Recv, ProgressBarOnATerminal)
+{
+	const std::string z(1, '\0');
+	struct {
+		std::string what, stream, out;
+	} cases[] = {
+		{ "whole", stream_of("f", "12345"), "\r[########################################]"
+		  " 100% 5/5\r\nreceived f: 5 bytes, saved as " + out_ + "/f\r\n" },
+		{ "short", le32(2) + "s" + z + le32(5) + "1234",
+		  "\r[################################........]  80% 4/5\r\nquillrecv: "
+		  "bad stream: stream ended before all data arrived (4 of 5 bytes)\r\n" },
+		{ "no bar", le32(0), "quillrecv: bad stream: name length out of range\r\n" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		Outcome o = run(c.stream, {}, {}, nullptr, true);
+		EXPECT_EQ(o.out, c.out);
+		std::filesystem::remove(out_ + "/f");
+	}
 }
 
 TEST_F(Recv, WaitsForTheSenderToListen)
 {
-	Launch r(recv, { "--output", out_, "--wait", "10" }, dir_);
-	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	// Up to the end of --wait, not less.
+	Launch r(recv, { "--output", out_, "--wait", "2" }, dir_);
+	std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 	int l = hold_port21();
 	int c = accept(l, nullptr, nullptr);
 	std::string s = stream_of("late", "data");
@@ -145,32 +418,47 @@ TEST_F(Recv, WaitsForTheSenderToListen)
 	close(c);
 	close(l);
 	Outcome o = r.wait();
-	EXPECT_EQ(o.code, 0);
+	EXPECT_EQ(o.code, 0) << o.err;
 	EXPECT_EQ(read_file(out_ + "/late"), "data");
 }
 
 TEST_F(Recv, CommandLine)
 {
-	struct {
+	const std::string usage = "usage: quillrecv";
+	struct Case {
 		std::vector<std::string> args;
 		int code;
-		std::string out_starts, err;
-	} cases[] = {
-		{ { "--wait", "0" }, 1, "",
-		  "quillrecv: connect to 127.0.0.1 port 21: Connection refused\n" },
-		{ { "--help" }, 0, "usage: quillrecv", "" },
+		std::string out_starts, err_starts;
+		std::vector<std::string> env = {};
+	};
+	std::vector<Case> cases = {
+		{ { "--wait", "0", "--port", "2121" }, 1, "",
+		  "quillrecv: connect to 127.0.0.1 port 2121: Connection refused\n" },
+		{ { "--help" }, 0, usage, "" },
 		{ { "--version" }, 0, "quillrecv ", "" },
 		{ { "--wait", "soon" }, 2, "", "quillrecv: bad --wait: soon\n" },
-		{ { "stray" }, 2, "", "" },
+		{ { "--timeout", "-1" }, 2, "", "quillrecv: bad --timeout: -1\n" },
+		{ { "--unknown" }, 2, "", "" },
+		{ { "stray" }, 2, "", usage },
+		{ { "--host", "no.such.host.invalid" }, 1, "",
+		  "quillrecv: no.such.host.invalid port 21: " },
 	};
+	if (faults != nullptr)
+		cases.push_back({ { "--wait", "0" }, 1, "",
+		    "quillrecv: socket: Too many open files\n",
+		    { std::string("LD_PRELOAD=") + faults, "QUILL_FAULTS=socket=24" } });
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.args[0]);
-		Launch r(recv, c.args, dir_);
+		Launch r(recv, c.args, dir_, c.env);
 		Outcome o = r.wait();
 		EXPECT_EQ(o.code, c.code);
 		EXPECT_EQ(o.out.substr(0, c.out_starts.size()), c.out_starts);
-		if (c.code != 2 || !c.err.empty()) {
-			EXPECT_EQ(o.err, c.err);
+		EXPECT_EQ(o.err.substr(0, c.err_starts.size()), c.err_starts);
+		if (c.code == 2 && c.args[0] != "--wait" && c.args[0] != "--timeout") {
+			EXPECT_NE(o.err.find(usage), std::string::npos) << o.err;
+		}
+		if (c.err_starts.empty() && c.code != 2) {
+			EXPECT_EQ(o.err, "");
 		}
 	}
 }

@@ -147,6 +147,26 @@ TEST(Decoder, RefusesHostileAndBrokenStreams)
 		}
 }
 
+// The connection may deliver nothing more after the last data byte: an
+// empty piece then is no extra data.
+TEST(Decoder, EmptyPieceAfterTheLastByte)
+{
+	struct quill_decoder d;
+	const unsigned char *data;
+	size_t datalen;
+	std::string s = le32(2) + std::string("a\0", 2) + le32(3) + "xyz";
+	quill_decoder_init(&d);
+	for (size_t at = 0; at < s.size() && d.stage != QUILL_FAILED;)
+		at += quill_decoder_feed(&d, (const unsigned char *)s.data() + at,
+		    s.size() - at, &data, &datalen);
+	EXPECT_EQ(d.received, 3);
+	EXPECT_EQ(quill_decoder_feed(&d, (const unsigned char *)s.data() + s.size(),
+	    0, &data, &datalen), 0u);
+	EXPECT_EQ(datalen, 0u);
+	EXPECT_EQ(d.stage, QUILL_DATA);
+	EXPECT_EQ(quill_decoder_finish(&d), nullptr);
+}
+
 TEST(Decoder, TakesNothingAfterFailing)
 {
 	struct quill_decoder d;
