@@ -1,5 +1,7 @@
 # What `cmake --install` puts where, and the packages CPack makes of it:
 # a .deb of the Linux build, a .zip of the Windows builds (x64 and x86).
+# scripts/package sets SOURCE_DATE_EPOCH, so that both come out the same
+# from any clone at any time.
 
 if(WIN32)
 	# A flat folder: the program and how to use it.
@@ -15,21 +17,42 @@ if(WIN32)
 			"${QUILL_WIN32_BUILD};${PROJECT_NAME};ALL;/x86")
 	endif()
 else()
-	install(FILES man/quillsend_nix.1 man/quillrecv.1
-		DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-	install(FILES README.md LICENSE docs/protocol.md
-		DESTINATION ${CMAKE_INSTALL_DOCDIR})
+	# Manual pages carry the version and go compressed, as Debian wants
+	# them (gzip -n: no name or time stamp inside).
+	set(docdir ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
+	foreach(page quillsend_nix.1 quillrecv.1)
+		configure_file(man/${page} man/${page} @ONLY)
+		add_custom_command(OUTPUT man/${page}.gz
+			COMMAND gzip -9nc man/${page} > man/${page}.gz
+			DEPENDS ${CMAKE_BINARY_DIR}/man/${page})
+		list(APPEND pages ${CMAKE_BINARY_DIR}/man/${page}.gz)
+	endforeach()
+	add_custom_command(OUTPUT changelog.gz
+		COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/cmake/deb/changelog > changelog.gz
+		DEPENDS cmake/deb/changelog)
+	add_custom_target(manpages ALL DEPENDS ${pages} changelog.gz)
+	install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+	# The license goes in copyright, where Debian looks for it.
+	install(FILES README.md docs/protocol.md cmake/deb/copyright
+		${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${docdir})
+
 	set(CPACK_GENERATOR DEB)
 	set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 	set(CPACK_DEBIAN_PACKAGE_SECTION net)
+	set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 	# Depend on exactly the libraries the programs link.
 	set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+	# setcap, for the capability postinst gives quillsend_nix; without it
+	# the program still runs as root, and postinst says what to do.
+	set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
+	set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/postinst)
+	set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 	set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "The quillsend developers")
-set(CPACK_PACKAGE_CONTACT "The quillsend developers <quillsend@localhost>")
+set(CPACK_PACKAGE_CONTACT "The quillsend developers <quillsend@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
 	"quillsend_nix listens on TCP port 21, and when a device connects it\n\
