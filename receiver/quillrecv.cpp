@@ -85,7 +85,8 @@ shown(const char *s)
 	size_t n, i;
 	uint32_t c;
 
-	while (*p != '\0' && o < out + sizeof(bufs[0]) - 5) {
+	/* At most 8 characters per step: an escaped C1 control. */
+	while (*p != '\0' && o + 8 < out + sizeof(bufs[0])) {
 		/* Length of the UTF-8 sequence at p, 0 when it is not one. */
 		n = *p < 0x80 ? 1 : (*p & 0xe0) == 0xc0 ? 2 :
 		    (*p & 0xf0) == 0xe0 ? 3 : (*p & 0xf8) == 0xf0 ? 4 : 0;

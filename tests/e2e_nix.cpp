@@ -109,6 +109,8 @@ TEST_F(Nix, SendsEveryByteAndNarrates)
 		{ "big.bin", (1 << 20) + 3, {} },
 		{ "extra.bin", 10, { "ignored", "also ignored" } },
 		{ "name with blanks & ümlaut.bin", 77, {} },
+		{ "-dash.bin", 11, {} },	// a file, not an option
+		{ "*.bin", 12, {} },		// the name as given, not a pattern
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -367,8 +369,7 @@ TEST_F(Nix, LargestFileIsAnnounced)
 {
 	make_unsendable();
 	const std::string name = "sparse2147483647";
-	std::string header = stream_of(name, "");
-	header.replace(header.size() - 4, 4, le32(2147483647));
+	const std::string header = header_of(name, 2147483647);
 	Peer peer;
 	peer.stop_after = header.size();
 	std::string got;

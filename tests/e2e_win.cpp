@@ -94,6 +94,7 @@ TEST_F(Win, SendsTheSameStreamAsTheLinuxSender)
 		{ "dir/sub/file.bin", 5000, {} },
 		{ "big.bin", (1 << 20) + 3, {} },
 		{ "extra.bin", 10, { "ignored" } },
+		{ "-dash.bin", 11, {} },	// a file, not an option
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -138,10 +139,13 @@ TEST_F(Win, PortInUse)
 TEST_F(Win, RefusesWhatItCannotSend)
 {
 	make_unsendable();
+	write_file(path("match.bin"), "a pattern would match me");
 	struct {
 		std::string name, message;
 	} cases[] = {
 		{ "missing.bin", "Cannot open missing.bin!" },
+		// Not expanded: no file has this name.
+		{ "*.bin", "Cannot open *.bin!" },
 		{ "folder", "Cannot open folder!" },
 		{ "NUL", "NUL is not a file!" },
 		{ "sparse2147483648", "sparse2147483648 is too large: 2147483648 "
@@ -233,8 +237,7 @@ TEST_F(Win, LargestFileIsAnnounced)
 {
 	make_unsendable();
 	const std::string name = "sparse2147483647";
-	std::string header = stream_of(name, "");
-	header.replace(header.size() - 4, 4, le32(2147483647));
+	const std::string header = header_of(name, 2147483647);
 	Peer peer;
 	peer.stop_after = header.size();
 	std::string got;

@@ -247,10 +247,16 @@ le32(uint32_t v)
 }
 
 std::string
-stream_of(const std::string &name, const std::string &data)
+header_of(const std::string &name, uint32_t size)
 {
 	return le32((uint32_t)name.size() + 1) + name + std::string(1, '\0') +
-	    le32((uint32_t)data.size()) + data;
+	    le32(size);
+}
+
+std::string
+stream_of(const std::string &name, const std::string &data)
+{
+	return header_of(name, (uint32_t)data.size()) + data;
 }
 
 std::string

@@ -86,8 +86,10 @@ int hold_port21();
 // v as the 4 bytes of a little-endian integer field.
 std::string le32(uint32_t v);
 
-// The stream a sender must write for name and data, built independently of
-// the programs' own encoder.
+// The header a sender must write for name and a file of size bytes, and
+// the whole stream for name and data, built independently of the programs'
+// own encoder.
+std::string header_of(const std::string &name, uint32_t size);
 std::string stream_of(const std::string &name, const std::string &data);
 
 // size bytes that differ from run to run of seed and are unlike a shifted copy.
