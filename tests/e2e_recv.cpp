@@ -118,6 +118,17 @@ protected:
 	std::string out_;
 };
 
+// Where the folder takes no unnamed file, a named temporary one stands in.
+std::vector<std::vector<std::string>>
+file_kinds()
+{
+	std::vector<std::vector<std::string>> kinds = { {} };
+	if (faults != nullptr)
+		kinds.push_back({ std::string("LD_PRELOAD=") + faults,
+		    "QUILL_FAULTS=tmpfile=95" });
+	return kinds;
+}
+
 TEST_F(Recv, SavesUnderTheBaseName)
 {
 	struct {
@@ -135,10 +146,11 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ ".dot", ".dot", ".dot", 1 },
 	};
 	mode_t old = umask(027);	// the saved file follows it
+	for (const auto &env : file_kinds())
 	for (const auto &c : cases) {
-		SCOPED_TRACE(c.name);
+		SCOPED_TRACE(c.name + (env.empty() ? "" : ", named temporary file"));
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data));
+		Outcome o = run(stream_of(c.name, data), {}, env);
 		EXPECT_EQ(o.code, 0) << o.err;
 		EXPECT_EQ(o.out, "received " + c.shown + ": " + std::to_string(c.size) +
 		    " bytes, saved as " + out_ + "/" + c.base + "\n");
@@ -230,17 +242,6 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 		EXPECT_EQ(o.out, "");
 		EXPECT_TRUE(saved().empty()) << *saved().begin();
 	}
-}
-
-// Where the folder takes no unnamed file, a named temporary one stands in.
-std::vector<std::vector<std::string>>
-file_kinds()
-{
-	std::vector<std::vector<std::string>> kinds = { {} };
-	if (faults != nullptr)
-		kinds.push_back({ std::string("LD_PRELOAD=") + faults,
-		    "QUILL_FAULTS=tmpfile=95" });
-	return kinds;
 }
 
 TEST_F(Recv, ReplacesOnlyWhenForced)
