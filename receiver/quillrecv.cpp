@@ -267,7 +267,7 @@ make_file(const char *dir)
 }
 
 /*
- * Gives the whole file out its name path; replaces a file there only when
+ * Gives the whole file out its name, path; replaces a file there only when
  * force is set. Returns 0, or -1 with errno set.
  */
 static int
