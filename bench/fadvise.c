@@ -7,30 +7,18 @@
 #include <fcntl.h>
 #include <stdio.h>
 
-static FILE *
-advised(FILE *f)
-{
-	if (f != NULL)
-		posix_fadvise(fileno(f), 0, 0, POSIX_FADV_SEQUENTIAL);
-	return f;
+/* Both names the sender may call, by its offset width. */
+#define ADVISED(name) \
+FILE * \
+name(const char *path, const char *mode) \
+{ \
+	static FILE *(*real)(const char *, const char *); \
+	FILE *f; \
+	if (real == NULL) \
+		real = (FILE *(*)(const char *, const char *))dlsym(RTLD_NEXT, #name); \
+	if ((f = real(path, mode)) != NULL) \
+		posix_fadvise(fileno(f), 0, 0, POSIX_FADV_SEQUENTIAL); \
+	return f; \
 }
-
-FILE *
-fopen(const char *path, const char *mode)
-{
-	static FILE *(*real)(const char *, const char *);
-
-	if (real == NULL)
-		real = (FILE *(*)(const char *, const char *))dlsym(RTLD_NEXT, "fopen");
-	return advised(real(path, mode));
-}
-
-FILE *
-fopen64(const char *path, const char *mode)
-{
-	static FILE *(*real)(const char *, const char *);
-
-	if (real == NULL)
-		real = (FILE *(*)(const char *, const char *))dlsym(RTLD_NEXT, "fopen64");
-	return advised(real(path, mode));
-}
+ADVISED(fopen)
+ADVISED(fopen64)

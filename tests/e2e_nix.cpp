@@ -79,12 +79,7 @@ protected:
 	Outcome run(const std::vector<std::string> &args, std::string *got,
 	    const Peer &peer = Peer(), const std::string &fault = "")
 	{
-		std::vector<std::string> env;
-		if (!fault.empty()) {
-			env.push_back(std::string("LD_PRELOAD=") + faults);
-			env.push_back("QUILL_FAULTS=" + fault);
-		}
-		Launch l(nix, args, dir_, env);
+		Launch l(nix, args, dir_, with_faults(faults, fault));
 		if (l.listening())
 			*got = receive(peer);
 		return l.wait();
@@ -258,8 +253,7 @@ TEST_F(Nix, StartupFailures)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.fault);
-		Launch l(nix, { "x" }, dir_,
-		    { std::string("LD_PRELOAD=") + faults, "QUILL_FAULTS=" + c.fault });
+		Launch l(nix, { "x" }, dir_, with_faults(faults, c.fault));
 		Outcome o = l.wait();
 		EXPECT_EQ(o.out, c.out);
 		EXPECT_EQ(o.err, c.err);

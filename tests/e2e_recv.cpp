@@ -118,15 +118,21 @@ protected:
 	std::string out_;
 };
 
-// Where the folder takes no unnamed file, a named temporary one stands in.
-std::vector<std::vector<std::string>>
+// Where the folder takes no unnamed file, a named temporary one stands in:
+// the faults that make it so ("tmpfile=95"), or none.
+std::vector<std::string>
 file_kinds()
 {
-	std::vector<std::vector<std::string>> kinds = { {} };
+	std::vector<std::string> kinds = { "" };
 	if (faults != nullptr)
-		kinds.push_back({ std::string("LD_PRELOAD=") + faults,
-		    "QUILL_FAULTS=tmpfile=95" });
+		kinds.push_back("tmpfile=95");
 	return kinds;
+}
+
+std::string
+kind_name(const std::string &kind)
+{
+	return kind.empty() ? "unnamed file" : "named temporary file";
 }
 
 TEST_F(Recv, SavesUnderTheBaseName)
@@ -146,11 +152,11 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ ".dot", ".dot", ".dot", 1 },
 	};
 	mode_t old = umask(027);	// the saved file follows it
-	for (const auto &env : file_kinds())
+	for (const auto &kind : file_kinds())
 	for (const auto &c : cases) {
-		SCOPED_TRACE(c.name + (env.empty() ? "" : ", named temporary file"));
+		SCOPED_TRACE(c.name + ", " + kind_name(kind));
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data), {}, env);
+		Outcome o = run(stream_of(c.name, data), {}, with_faults(faults, kind));
 		EXPECT_EQ(o.code, 0) << o.err;
 		EXPECT_EQ(o.out, "received " + c.shown + ": " + std::to_string(c.size) +
 		    " bytes, saved as " + out_ + "/" + c.base + "\n");
@@ -246,8 +252,9 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
-	for (const auto &env : file_kinds()) {
-		SCOPED_TRACE(env.empty() ? "unnamed file" : "named temporary file");
+	for (const auto &kind : file_kinds()) {
+		SCOPED_TRACE(kind_name(kind));
+		const auto env = with_faults(faults, kind);
 		write_file(out_ + "/f", "old");
 		Outcome o = run(stream_of("f", "new"), {}, env);
 		EXPECT_EQ(o.code, 1);
@@ -268,55 +275,56 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 	}
 }
 
-// The local failures that only injection causes, and a sender that resets
-// the connection. (A failing socket call is in CommandLine: no sender.)
-TEST_F(Recv, SystemFailures)
-{
-	const std::string f = std::string("LD_PRELOAD=") + (faults ? faults : "");
-	struct {
-		std::string what, fault, err;
-		bool reset;
-	} cases[] = {
-		{ "write", "writefail=28", out_ + "/f: No space left on device", false },
-		{ "reset", "", "read: Connection reset by peer", true },
-	};
-	for (const auto &c : cases) {
-		SCOPED_TRACE(c.what);
-		if (!c.fault.empty() && faults == nullptr)
-			continue;
-		std::vector<std::string> env;
-		if (!c.fault.empty())
-			env = { f, "QUILL_FAULTS=" + c.fault };
-		Outcome o = run(stream_of("f", "data"), {}, env, [&](Launch &, int &s) {
-			if (!c.reset)
-				return (void)close(s), (void)(s = -1);
-			struct linger now = { 1, 0 };	// close with a reset
-			setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof(now));
-			close(s);
-			s = -1;
-		});
-		EXPECT_EQ(o.code, 1);
-		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
-		EXPECT_TRUE(saved().empty());
-	}
-}
-
-// A folder that cannot take the file: the stream is read, nothing is saved.
-TEST_F(Recv, FolderProblems)
+// What can go wrong on this side: a folder that cannot take the file,
+// failed and short writes (injected), a sender that resets the connection.
+// The stream is read; nothing is saved unless it all was.
+TEST_F(Recv, LocalFailures)
 {
 	std::string deep;
 	while (deep.size() < 4090)
 		deep += "./";
-	for (const auto &env : file_kinds()) {
-		SCOPED_TRACE(env.empty() ? "unnamed file" : "named temporary file");
-		Outcome o = run(stream_of("f", "x"), { "--output", "/nonexistent" }, env);
+	const std::string data = pattern(100000, 4);
+	struct {
+		std::string what, name;
+		std::vector<std::string> args;
+		std::string fault, err;	// err: "" when the file must be saved
+		bool reset;
+	} cases[] = {
+		{ "no folder", "f", { "--output", "/nonexistent" }, "",
+		  "/nonexistent: No such file or directory", false },
+		{ "path too long", "toolong", { "--output", deep }, "",
+		  deep + "/toolong: path too long", false },
+		{ "write fails", "f", {}, "writefail=28",
+		  out_ + "/f: No space left on device", false },
+		{ "short writes", "f", {}, "writemax=999", "", false },
+		{ "reset", "f", {}, "", "read: Connection reset by peer", true },
+	};
+	for (const auto &kind : file_kinds())
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what + ", " + kind_name(kind));
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
+		std::string spec = kind + (kind.empty() || c.fault.empty() ? "" : ",") +
+		    c.fault;
+		Outcome o = run(stream_of(c.name, data), c.args, with_faults(faults, spec),
+		    [&](Launch &, int &s) {
+			if (c.reset) {
+				struct linger now = { 1, 0 };	// close with a reset
+				setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof(now));
+			}
+			close(s);
+			s = -1;
+		});
+		if (c.err.empty()) {
+			EXPECT_EQ(o.code, 0) << o.err;
+			EXPECT_TRUE(read_file(out_ + "/" + c.name) == data);
+			std::filesystem::remove(out_ + "/" + c.name);
+			continue;
+		}
 		EXPECT_EQ(o.code, 1);
-		EXPECT_EQ(o.err, "quillrecv: /nonexistent: No such file or directory\n");
-		o = run(stream_of("toolong", "x"), { "--output", deep }, env);
-		EXPECT_EQ(o.code, 1);
-		EXPECT_EQ(o.err, "quillrecv: " + deep + "/toolong: path too long\n");
+		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
+		EXPECT_TRUE(saved().empty());
 	}
-	EXPECT_TRUE(saved().empty());
 }
 
 // However the run ends early, the folder is left as it was.
@@ -326,13 +334,13 @@ TEST_F(Recv, InterruptedLeavesNothing)
 	bool unnamed = probe >= 0;
 	close(probe);
 	const std::string part = stream_of("part", std::string(100, 'p')).substr(0, 60);
-	for (const auto &env : file_kinds()) {
+	for (const auto &kind : file_kinds()) {
+		const auto env = with_faults(faults, kind);
 		for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGKILL }) {
 			// Only an unnamed file survives no SIGKILL.
-			if (sig == SIGKILL && (!env.empty() || !unnamed))
+			if (sig == SIGKILL && (!kind.empty() || !unnamed))
 				continue;
-			SCOPED_TRACE(std::string(env.empty() ? "unnamed" : "named") +
-			    " file, " + strsignal(sig));
+			SCOPED_TRACE(kind_name(kind) + ", " + strsignal(sig));
 			Outcome o = run(part, {}, env, [&](Launch &r, int &) {
 				// Signal once the receiver holds the file.
 				for (int i = 0; i < 2000 && !holds_file(r.pid()); i++)
@@ -371,17 +379,6 @@ TEST_F(Recv, StalledSenderTimesOut)
 		EXPECT_EQ(o.err, "quillrecv: no byte for 0.5 s: stream stalled " + c.err + "\n");
 		EXPECT_TRUE(saved().empty());
 	}
-}
-
-TEST_F(Recv, ShortWritesSaveEveryByte)
-{
-	if (faults == nullptr)
-		GTEST_SKIP() << "QUILL_FAULTS_LIB is not set";
-	std::string data = pattern(100000, 4);
-	Outcome o = run(stream_of("short", data), {},
-	    { std::string("LD_PRELOAD=") + faults, "QUILL_FAULTS=writemax=999" });
-	EXPECT_EQ(o.code, 0) << o.err;
-	EXPECT_TRUE(read_file(out_ + "/short") == data);
 }
 
 // On a terminal: a bar that ends at what arrived, and an error on a line of
@@ -430,6 +427,7 @@ TEST_F(Recv, CommandLine)
 		std::vector<std::string> args;
 		int code;
 		std::string out_starts, err_starts;
+		bool usage = false;	// standard error holds the usage
 		std::vector<std::string> env = {};
 	};
 	std::vector<Case> cases = {
@@ -439,15 +437,15 @@ TEST_F(Recv, CommandLine)
 		{ { "--version" }, 0, "quillrecv ", "" },
 		{ { "--wait", "soon" }, 2, "", "quillrecv: bad --wait: soon\n" },
 		{ { "--timeout", "-1" }, 2, "", "quillrecv: bad --timeout: -1\n" },
-		{ { "--unknown" }, 2, "", "" },
-		{ { "stray" }, 2, "", usage },
+		{ { "--unknown" }, 2, "", "", true },
+		{ { "stray" }, 2, "", usage, true },
 		{ { "--host", "no.such.host.invalid" }, 1, "",
 		  "quillrecv: no.such.host.invalid port 21: " },
 	};
 	if (faults != nullptr)
 		cases.push_back({ { "--wait", "0" }, 1, "",
-		    "quillrecv: socket: Too many open files\n",
-		    { std::string("LD_PRELOAD=") + faults, "QUILL_FAULTS=socket=24" } });
+		    "quillrecv: socket: Too many open files\n", false,
+		    with_faults(faults, "socket=24") });
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.args[0]);
 		Launch r(recv, c.args, dir_, c.env);
@@ -455,10 +453,9 @@ TEST_F(Recv, CommandLine)
 		EXPECT_EQ(o.code, c.code);
 		EXPECT_EQ(o.out.substr(0, c.out_starts.size()), c.out_starts);
 		EXPECT_EQ(o.err.substr(0, c.err_starts.size()), c.err_starts);
-		if (c.code == 2 && c.args[0] != "--wait" && c.args[0] != "--timeout") {
+		if (c.usage) {
 			EXPECT_NE(o.err.find(usage), std::string::npos) << o.err;
-		}
-		if (c.err_starts.empty() && c.code != 2) {
+		} else if (c.err_starts.empty()) {
 			EXPECT_EQ(o.err, "");
 		}
 	}

@@ -33,6 +33,14 @@ env_or(const char *var, const char *fallback)
 	return v != nullptr ? v : fallback;
 }
 
+std::vector<std::string>
+with_faults(const char *lib, const std::string &faults)
+{
+	if (faults.empty())
+		return {};
+	return { std::string("LD_PRELOAD=") + lib, "QUILL_FAULTS=" + faults };
+}
+
 Program
 program_from_env(const char *var, const char *runner_var, const char *built)
 {

@@ -33,6 +33,10 @@ Program program_from_env(const char *var, const char *runner_var,
 // Environment variable var, or else fallback.
 const char *env_or(const char *var, const char *fallback);
 
+// The environment that preloads fault library lib into a program and asks
+// it for faults (see faults/faults.h); none when faults is empty.
+std::vector<std::string> with_faults(const char *lib, const std::string &faults);
+
 // Where the test's own build put its programs, when it made them.
 #ifndef QUILL_BUILT_NIX
 #define QUILL_BUILT_NIX nullptr
