@@ -1,21 +1,35 @@
 # What `cmake --install` puts where, and the packages CPack makes of it:
-# a .deb of the Linux build, a .zip of the Windows builds (x64 and x86).
-# scripts/package sets SOURCE_DATE_EPOCH, so that both come out the same
-# from any clone at any time.
+# a .deb of a Linux build, a tarball of a static Linux build, a .zip of the
+# Windows builds (x64 and x86). scripts/package sets SOURCE_DATE_EPOCH, so
+# that each comes out the same from any clone at any time.
+
+if(WIN32 OR QUILL_STATIC)
+	# A flat folder: the programs and how to use them.
+	install(FILES README.md LICENSE DESTINATION .)
+endif()
 
 if(WIN32)
-	# A flat folder: the program and how to use it.
-	install(FILES README.md LICENSE DESTINATION .)
 	set(QUILL_WIN32_BUILD "" CACHE PATH
 		"Windows x86 build to put beside this one in the .zip")
 	set(CPACK_GENERATOR ZIP)
 	set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-windows)
+	set(package ${CPACK_PACKAGE_FILE_NAME}.zip)
 	set(CPACK_INSTALL_CMAKE_PROJECTS
 		"${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/x64")
 	if(QUILL_WIN32_BUILD)
 		list(APPEND CPACK_INSTALL_CMAKE_PROJECTS
 			"${QUILL_WIN32_BUILD};${PROJECT_NAME};ALL;/x86")
 	endif()
+elseif(QUILL_STATIC)
+	# Runs on any Linux of its processor: unpack and go.
+	foreach(page quillsend_nix.1 quillrecv.1)
+		configure_file(man/${page} man/${page} @ONLY)
+		install(FILES ${CMAKE_BINARY_DIR}/man/${page} DESTINATION .)
+	endforeach()
+	set(CPACK_GENERATOR TGZ)
+	set(CPACK_PACKAGE_FILE_NAME
+		${PROJECT_NAME}-${PROJECT_VERSION}-linux-${QUILL_TARBALL_ARCH})
+	set(package ${CPACK_PACKAGE_FILE_NAME}.tar.gz)
 else()
 	# Manual pages carry the version and go compressed, as Debian wants
 	# them (gzip -n: no name or time stamp inside).
@@ -37,7 +51,9 @@ else()
 		${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${docdir})
 
 	set(CPACK_GENERATOR DEB)
-	set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+	set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${QUILL_DEB_ARCH})
+	set(package ${PROJECT_NAME}_${PROJECT_VERSION}_${QUILL_DEB_ARCH}.deb)
+	set(CPACK_DEBIAN_FILE_NAME ${package})
 	set(CPACK_DEBIAN_PACKAGE_SECTION net)
 	set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 	# Depend on exactly the libraries the programs link.
@@ -61,3 +77,5 @@ receives such a file, standing in for the device.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
+# The package's file name, for scripts/test to find it in dist/.
+file(WRITE ${CMAKE_BINARY_DIR}/package-file ${package})

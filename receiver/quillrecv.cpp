@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <limits.h>
+#include <nss.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -188,6 +189,14 @@ connect_sender(const char *host, const char *port, double wait)
 	memset(&hints, 0, sizeof(hints));
 	hints.ai_family = AF_INET;
 	hints.ai_socktype = SOCK_STREAM;
+#ifdef QUILL_STATIC
+	/*
+	 * A static program must not load the system's name-service modules:
+	 * they belong to another C library. The hosts file and DNS are built
+	 * in.
+	 */
+	__nss_configure_lookup("hosts", "files dns");
+#endif
 	if ((e = getaddrinfo(host, port, &hints, &res)) != 0)
 		die("%s port %s: %s", host, port, gai_strerror(e));
 	for (tries = 0;; tries++) {

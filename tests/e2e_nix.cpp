@@ -18,7 +18,7 @@ using namespace quilltest;
 namespace {
 
 const Program nix = program_from_env("QUILL_NIX", "QUILL_NIX_RUNNER", QUILL_BUILT_NIX);
-const char *faults = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
+const char *faults = fault_library();
 
 const std::string head = "socket 3\nsetsockopt ok\nbind ok 0\nlisten\n";
 const std::string waiting = "waiting for DS connection (b4 accept)\naft accept\n";

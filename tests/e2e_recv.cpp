@@ -37,7 +37,7 @@ holds_file(pid_t pid)
 }
 
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
-const char *faults = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
+const char *faults = fault_library();
 
 // A command line for a shell: every word quoted.
 std::string

@@ -41,16 +41,12 @@ protected:
 			GTEST_SKIP() << "QUILL_WIN is not set";
 		E2E::SetUp();
 		setenv("WINEDEBUG", "-all", 1);
+		// The build made the prefix, outside the tests' time.
+		std::string prefix = env_or("WINEPREFIX", "");
+		ASSERT_TRUE(std::filesystem::exists(prefix + "/system.reg"))
+		    << "no Wine prefix in WINEPREFIX=" << prefix;
 		// Sockets belong to the wineserver: it must live in this
 		// test's namespace, so end the one an earlier test started.
-		std::string prefix = env_or("WINEPREFIX", "");
-		if (prefix.empty() || !std::filesystem::exists(prefix + "/system.reg"))
-			shell("WINEDLLOVERRIDES=mscoree,mshtml= wineboot -i >/dev/null 2>&1");
-		// The 32-bit loader needs the prefix's 32-bit half, which a
-		// prefix made before wine32 was installed lacks.
-		if (std::filesystem::path(win.runner.at(0)).filename() == "wine" &&
-		    !std::filesystem::exists(prefix + "/drive_c/windows/syswow64"))
-			shell("wineboot -u >/dev/null 2>&1");
 		shell("wineserver -k 2>/dev/null; wineserver -w");
 	}
 

@@ -33,6 +33,14 @@ env_or(const char *var, const char *fallback)
 	return v != nullptr ? v : fallback;
 }
 
+const char *
+fault_library()
+{
+	const char *lib = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
+
+	return lib != nullptr && *lib != '\0' ? lib : nullptr;
+}
+
 std::vector<std::string>
 with_faults(const char *lib, const std::string &faults)
 {
@@ -71,11 +79,20 @@ Launch::Launch(const Program &p, const std::vector<std::string> &args,
 	std::vector<std::string> vars = env;
 
 	if (p.guest_env) {
-		for (const auto &e : env) {
+		// The guest inherits qemu's environment, so variables go there as
+		// they are; only LD_PRELOAD, which would act on qemu itself, goes
+		// with -E, which splits its value at commas.
+		for (auto e = vars.begin(); e != vars.end();) {
+			if (e->rfind("LD_PRELOAD=", 0) != 0) {
+				++e;
+				continue;
+			}
+			EXPECT_EQ(e->find(','), std::string::npos)
+			    << "qemu would split " << *e;
 			argv.push_back("-E");
-			argv.push_back(e);
+			argv.push_back(*e);
+			e = vars.erase(e);
 		}
-		vars.clear();
 	}
 	argv.push_back(p.path);
 	argv.insert(argv.end(), args.begin(), args.end());

@@ -19,7 +19,7 @@ namespace quilltest {
 struct Program {
 	std::string path;
 	std::vector<std::string> runner;
-	bool guest_env = false;	// runner is qemu: environment goes with -E
+	bool guest_env = false;	// runner is qemu: LD_PRELOAD goes with -E
 	bool wine = false;
 
 	bool found() const { return !path.empty(); }
@@ -33,16 +33,20 @@ Program program_from_env(const char *var, const char *runner_var,
 // Environment variable var, or else fallback.
 const char *env_or(const char *var, const char *fallback);
 
-// The environment that preloads fault library lib into a program and asks
-// it for faults (see faults/faults.h); none when faults is empty.
-std::vector<std::string> with_faults(const char *lib, const std::string &faults);
-
 // Where the test's own build put its programs, when it made them.
 #ifndef QUILL_BUILT_NIX
 #define QUILL_BUILT_NIX nullptr
 #define QUILL_BUILT_FAULTS nullptr
 #define QUILL_BUILT_RECV nullptr
 #endif
+
+// The fault library: QUILL_FAULTS_LIB, else the one this build made; null
+// when there is none (QUILL_FAULTS_LIB empty, as for a static program).
+const char *fault_library();
+
+// The environment that preloads fault library lib into a program and asks
+// it for faults (see faults/faults.h); none when faults is empty.
+std::vector<std::string> with_faults(const char *lib, const std::string &faults);
 
 struct Outcome {
 	bool signaled = false;

@@ -26,6 +26,8 @@
 #include <stdio_ext.h>
 #include <unistd.h>
 
+#define QUILL_FAULT_NAMES ",socket,setsockopt,listen,accept,sendmax,sendfail," \
+	"readfail,seekfail,tellfail,tmpfile,writemax,writefail,"
 #include "faults.h"
 
 #define REAL(name) \

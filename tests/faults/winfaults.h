@@ -16,6 +16,8 @@
 
 #include <stdio.h>
 
+#define QUILL_FAULT_NAMES \
+	",wsastartup,socket,listen,accept,sendmax,sendfail,readfail,"
 #include "faults.h"
 
 static int

@@ -1,0 +1,12 @@
+# Linux on another processor, with Debian's cross tool chain for the GNU
+# triple QUILL_TRIPLE (package g++-TRIPLE; its C library lives in
+# /usr/TRIPLE). Each preset of such a build sets QUILL_TRIPLE.
+set(CMAKE_SYSTEM_NAME Linux)
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${QUILL_TRIPLE}")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILL_TRIPLE)
+set(CMAKE_C_COMPILER ${QUILL_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${QUILL_TRIPLE}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${QUILL_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,23 @@
+# The machine a build is for, from its compiler's GNU triple: the Debian
+# architecture of its .deb, the qemu-user program that runs it on another
+# machine, and the name of its static tarball.
+execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpmachine
+	OUTPUT_VARIABLE QUILL_MACHINE OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX REPLACE "-(pc|unknown)-" "-" QUILL_MACHINE "${QUILL_MACHINE}")
+
+#	GNU triple		Debian	qemu	tarball
+set(machines
+	"x86_64-linux-gnu	amd64	x86_64	x86_64"
+	"i686-linux-gnu		i386	i386	i386"
+	"aarch64-linux-gnu	arm64	aarch64	aarch64"
+	"arm-linux-gnueabihf	armhf	arm	armhf"
+	"s390x-linux-gnu	s390x	s390x	s390x")
+foreach(m IN LISTS machines)
+	string(REGEX MATCHALL "[^\t]+" m "${m}")
+	list(GET m 0 triple)
+	if(triple STREQUAL QUILL_MACHINE)
+		list(GET m 1 QUILL_DEB_ARCH)
+		list(GET m 2 QUILL_QEMU)
+		list(GET m 3 QUILL_TARBALL_ARCH)
+	endif()
+endforeach()
