@@ -346,7 +346,7 @@ main(int argc, char *argv[])
 	static unsigned char buf[64 * 1024];
 	struct quill_decoder d;
 	struct pollfd pfd;
-	char path[PATH_MAX];
+	char path[PATH_MAX] = "";	/* named once the header is whole */
 	const char *host = "127.0.0.1", *port = "21", *dir = ".";
 	const char *base = NULL, *why;
 	const unsigned char *data;

@@ -291,6 +291,9 @@ TEST_F(Nix, TransferFaults)
 		  "send: Connection reset by peer\n", 1, header + 4096 },
 		{ "sendfail=1", until_sending("f"), "send: Connection reset by peer\n",
 		  1, 0 },
+		// A receiver gone: EPIPE and SIGPIPE, which must not kill the run.
+		{ "sendpipe=5", upto_first + "4196\n", "send: Broken pipe\n", 1,
+		  header + 4096 },
 		{ "sendfail=2", until_sending("f"), "send: Connection reset by peer\n",
 		  1, 4 },
 		{ "sendfail=3", upto_first, "send: Connection reset by peer\n", 1,

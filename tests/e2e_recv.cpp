@@ -1,11 +1,14 @@
 // quillrecv against a scripted sender: what it saves, what it refuses, and
 // that a broken stream leaves nothing behind.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include <filesystem>
@@ -86,9 +89,18 @@ protected:
 			args = { "-qec", quoted(words), "/dev/null" };
 		}
 		Launch r(p, args, dir_, env);
-		int c = accept(l, nullptr, nullptr);
-		for (size_t at = 0; at < stream.size();) {
+		// The receiver connects at once, or ends without connecting.
+		int c = -1;
+		struct pollfd ready = { l, POLLIN, 0 };
+		for (int i = 0; i < 200 && c < 0 && r.running(); i++)
+			if (poll(&ready, 1, 50) > 0)
+				c = accept(l, nullptr, nullptr);
+		EXPECT_TRUE(c >= 0 || !r.running()) << "no connection in 10 s";
+		struct timeval bound = { 10, 0 };
+		setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
+		for (size_t at = 0; c >= 0 && at < stream.size();) {
 			ssize_t n = write(c, stream.data() + at, stream.size() - at);
+			EXPECT_FALSE(n < 0 && errno == EAGAIN) << "no byte read for 10 s";
 			if (n <= 0)
 				break;	// the receiver gave up
 			at += (size_t)n;
@@ -99,7 +111,7 @@ protected:
 			close(c);
 			c = -1;
 		}
-		Outcome o = r.wait(60);
+		Outcome o = r.wait();
 		if (c >= 0)
 			close(c);
 		close(l);
@@ -182,6 +194,7 @@ TEST_F(Recv, HostileNames)
 		{ "a\nreceived forged", "a\\x0areceived forged", "" },
 		{ "tab\there", "tab\\x09here", "" },
 		{ "del\x7f", "del\\x7f", "" },
+		{ "us\x1f", "us\\x1f", "" },		// the last C0 control
 		{ "esc\x1b/in/dir/ok.txt", "esc\\x1b/in/dir/ok.txt", "ok.txt" },
 		// Bytes that are not UTF-8, and C1 controls, are stored but shown escaped.
 		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9" },
@@ -190,6 +203,8 @@ TEST_F(Recv, HostileNames)
 		  "surrogate \xed\xa0\x80" },
 		{ "cut \xe2\x82", "cut \\xe2\\x82", "cut \xe2\x82" },
 		{ "csi \xc2\x9b", "csi \\xc2\\x9b", "csi \xc2\x9b" },
+		{ "apc \xc2\x9f", "apc \\xc2\\x9f", "apc \xc2\x9f" },	// the last C1
+		{ "nbsp \xc2\xa0", "nbsp \xc2\xa0", "nbsp \xc2\xa0" },	// and after it
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.shown);
@@ -297,6 +312,10 @@ TEST_F(Recv, LocalFailures)
 		{ "write fails", "f", {}, "writefail=28",
 		  out_ + "/f: No space left on device", false },
 		{ "short writes", "f", {}, "writemax=999", "", false },
+		{ "fsync fails", "f", {}, "fsyncfail=5", out_ + "/f: Input/output error",
+		  false },
+		{ "refused, no --wait", "f", { "--wait", "0" }, "connect=1",
+		  "connect to 127.0.0.1 port 21: Connection refused", false },
 		{ "reset", "f", {}, "", "read: Connection reset by peer", true },
 	};
 	for (const auto &kind : file_kinds())
@@ -358,66 +377,121 @@ TEST_F(Recv, InterruptedLeavesNothing)
 	}
 }
 
-// A sender that goes quiet is given up after --timeout, with what arrived.
+// A sender that goes quiet is given up after --timeout, not sooner, with
+// what arrived; --timeout 0 waits for it.
 TEST_F(Recv, StalledSenderTimesOut)
 {
 	std::string header = stream_of("stall", "").substr(0, 14);
 	struct {
-		std::string what, stream, err;
+		std::string what, stream, timeout, err;
 	} cases[] = {
-		{ "nothing", "", "inside the header (0 bytes arrived)" },
-		{ "in the header", header.substr(0, 6), "inside the header (6 bytes arrived)" },
-		{ "in the data", le32(6) + "stall" + std::string(1, '\0') + le32(100) + "abc",
-		  "before all data arrived (3 of 100 bytes)" },
+		{ "nothing", "", "0.5", "no byte for 0.5 s: stream stalled inside the "
+		  "header (0 bytes arrived)" },
+		{ "in the header", header.substr(0, 6), "0.5", "no byte for 0.5 s: "
+		  "stream stalled inside the header (6 bytes arrived)" },
+		{ "in the data", le32(6) + "stall" + std::string(1, '\0') + le32(100) +
+		  "abc", "0.5", "no byte for 0.5 s: stream stalled before all data "
+		  "arrived (3 of 100 bytes)" },
+		// Still waiting when the sender closes, 1.5 s on.
+		{ "no time-out", header.substr(0, 6), "0",
+		  "bad stream: stream ended inside the header" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
-		// The connection stays open.
-		Outcome o = run(c.stream, { "--timeout", "0.5" }, {},
-		    [](Launch &, int &) {});
+		auto start = std::chrono::steady_clock::now();
+		Outcome o = run(c.stream, { "--timeout", c.timeout }, {},
+		    [&](Launch &r, int &s) {
+			if (c.timeout != "0")
+				return;	// the connection stays open
+			std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+			EXPECT_TRUE(r.running()) << "gave up without a time-out";
+			close(s);
+			s = -1;
+		});
+		std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+		EXPECT_GE(took.count(), 0.5) << "gave up before the time-out";
 		EXPECT_EQ(o.code, 1);
-		EXPECT_EQ(o.err, "quillrecv: no byte for 0.5 s: stream stalled " + c.err + "\n");
+		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
 		EXPECT_TRUE(saved().empty());
 	}
 }
 
-// On a terminal: a bar that ends at what arrived, and an error on a line of
-// its own only after a bar.
+// On a terminal: a bar once the header is whole, redrawn at most ten times
+// a second, the last one drawn showing all that arrived; an error on a line
+// of its own only after a bar.
 TEST_F(Recv, ProgressBarOnATerminal)
 {
-	const std::string z(1, '\0');
+	const std::string head = le32(2) + "f" + std::string(1, '\0'), full(40, '#');
+	const std::string saved = " bytes, saved as " + out_ + "/f\r\n";
+	std::vector<std::string> many = { head + le32(20000) };
+	many.resize(21, std::string(1000, 'm'));
 	struct {
-		std::string what, stream, out;
+		std::string what;
+		std::vector<std::string> pieces;
+		int pause_ms;		// between pieces
+		std::string last;	// the output from the last bar on
+		int bars;		// drawn at most
 	} cases[] = {
-		{ "whole", stream_of("f", "12345"), "\r[########################################]"
-		  " 100% 5/5\r\nreceived f: 5 bytes, saved as " + out_ + "/f\r\n" },
-		{ "short", le32(2) + "s" + z + le32(5) + "1234",
+		{ "whole", { head + le32(5) + "12345" }, 0,
+		  "\r[" + full + "] 100% 5/5\r\nreceived f: 5" + saved, 1 },
+		{ "empty", { head + le32(0) }, 0,
+		  "\r[" + full + "] 100% 0/0\r\nreceived f: 0" + saved, 1 },
+		{ "header in pieces", { head.substr(0, 3), head.substr(3) + le32(5) +
+		  "12345" }, 50, "\r[" + full + "] 100% 5/5\r\nreceived f: 5" + saved, 1 },
+		{ "many reads", many, 5,
+		  "\r[" + full + "] 100% 20000/20000\r\nreceived f: 20000" + saved, 21 },
+		{ "cut off", { head + le32(5) + "12", "34" }, 50,
 		  "\r[################################........]  80% 4/5\r\nquillrecv: "
-		  "bad stream: stream ended before all data arrived (4 of 5 bytes)\r\n" },
-		{ "no bar", le32(0), "quillrecv: bad stream: name length out of range\r\n" },
+		  "bad stream: stream ended before all data arrived (4 of 5 bytes)\r\n", 2 },
+		{ "no bar", { le32(0) }, 0,
+		  "quillrecv: bad stream: name length out of range\r\n", 0 },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
-		Outcome o = run(c.stream, {}, {}, nullptr, true);
-		EXPECT_EQ(o.out, c.out);
+		auto start = std::chrono::steady_clock::now();
+		Outcome o = run(c.pieces[0], {}, {}, [&](Launch &, int &s) {
+			for (size_t i = 1; i < c.pieces.size(); i++) {
+				std::this_thread::sleep_for(std::chrono::milliseconds(c.pause_ms));
+				EXPECT_EQ(write(s, c.pieces[i].data(), c.pieces[i].size()),
+				    (ssize_t)c.pieces[i].size());
+			}
+			close(s);
+			s = -1;
+		}, true);
+		std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+		int bars = 0;
+		for (size_t at = 0; (at = o.out.find("\r[", at)) != std::string::npos; at++)
+			bars++;
+		EXPECT_LE(bars, std::min(c.bars, (int)(took.count() * 10) + 2)) << o.out;
+		size_t last = o.out.rfind("\r[");
+		EXPECT_EQ(o.out.substr(last == std::string::npos ? 0 : last), c.last);
 		std::filesystem::remove(out_ + "/f");
 	}
 }
 
+// Up to the end of --wait (10 s when not given), not less.
 TEST_F(Recv, WaitsForTheSenderToListen)
 {
-	// Up to the end of --wait, not less.
-	Launch r(recv, { "--output", out_, "--wait", "2" }, dir_);
-	std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-	int l = hold_port21();
-	int c = accept(l, nullptr, nullptr);
-	std::string s = stream_of("late", "data");
-	EXPECT_EQ(write(c, s.data(), s.size()), (ssize_t)s.size());
-	close(c);
-	close(l);
-	Outcome o = r.wait();
-	EXPECT_EQ(o.code, 0) << o.err;
-	EXPECT_EQ(read_file(out_ + "/late"), "data");
+	for (const auto &wait : { std::vector<std::string>{ "--wait", "2" },
+	    std::vector<std::string>{} }) {
+		SCOPED_TRACE(wait.empty() ? "no --wait" : "--wait 2");
+		std::vector<std::string> args = { "--output", out_ };
+		args.insert(args.end(), wait.begin(), wait.end());
+		Launch r(recv, args, dir_);
+		std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+		int l = hold_port21();
+		struct pollfd ready = { l, POLLIN, 0 };
+		ASSERT_EQ(poll(&ready, 1, 5000), 1) << "no connection in 5 s";
+		int c = accept(l, nullptr, nullptr);
+		std::string s = stream_of("late", "data");
+		EXPECT_EQ(write(c, s.data(), s.size()), (ssize_t)s.size());
+		close(c);
+		close(l);
+		Outcome o = r.wait();
+		EXPECT_EQ(o.code, 0) << o.err;
+		EXPECT_EQ(read_file(out_ + "/late"), "data");
+		std::filesystem::remove(out_ + "/late");
+	}
 }
 
 TEST_F(Recv, CommandLine)
@@ -437,6 +511,13 @@ TEST_F(Recv, CommandLine)
 		{ { "--version" }, 0, "quillrecv ", "" },
 		{ { "--wait", "soon" }, 2, "", "quillrecv: bad --wait: soon\n" },
 		{ { "--timeout", "-1" }, 2, "", "quillrecv: bad --timeout: -1\n" },
+		{ { "--timeout", "" }, 2, "", "quillrecv: bad --timeout: \n" },
+		{ { "--wait", "" }, 2, "", "quillrecv: bad --wait: \n" },
+		// Only a refused connection is tried again.
+		{ { "--host", "192.0.2.1", "--wait", "10" }, 1, "",
+		  "quillrecv: connect to 192.0.2.1 port 21: Network is unreachable\n" },
+		{ { "--host", "localhost", "--wait", "0" }, 1, "",
+		  "quillrecv: connect to localhost port 21: Connection refused\n" },
 		{ { "--unknown" }, 2, "", "", true },
 		{ { "stray" }, 2, "", usage, true },
 		{ { "--host", "no.such.host.invalid" }, 1, "",
@@ -449,7 +530,7 @@ TEST_F(Recv, CommandLine)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.args[0]);
 		Launch r(recv, c.args, dir_, c.env);
-		Outcome o = r.wait();
+		Outcome o = r.wait(5);	// none of these waits
 		EXPECT_EQ(o.code, c.code);
 		EXPECT_EQ(o.out.substr(0, c.out_starts.size()), c.out_starts);
 		EXPECT_EQ(o.err.substr(0, c.err_starts.size()), c.err_starts);

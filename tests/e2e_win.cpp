@@ -58,10 +58,10 @@ protected:
 			env.push_back("QUILL_FAULTS=" + fault);
 		for (int attempt = 0;; attempt++) {
 			Launch l(p, args, dir_, env);
-			bool listened = l.listening(60);
+			bool listened = l.listening(30);
 			if (listened)
 				*got = receive(peer);
-			Outcome o = l.wait(300);
+			Outcome o = l.wait(60);
 			// The program returns only 0 or -1, and says something first:
 			// a silent 1 is Wine failing to start it (seen about once in
 			// a thousand starts). Try once more.
@@ -115,7 +115,7 @@ TEST_F(Win, SendsTheSameStreamAsTheLinuxSender)
 TEST_F(Win, NoArgumentDoesNothing)
 {
 	Launch l(win, {}, dir_);
-	Outcome o = l.wait(120);
+	Outcome o = l.wait(60);
 	EXPECT_EQ(o.out, "");
 	EXPECT_EQ(o.err, "");
 	EXPECT_EQ(o.code, 0);
@@ -125,7 +125,7 @@ TEST_F(Win, PortInUse)
 {
 	int held = hold_port21();
 	Launch l(win, { "x" }, dir_);
-	Outcome o = l.wait(120);
+	Outcome o = l.wait(60);
 	EXPECT_EQ(o.out, "Preparing to send x\r\nbind error!\r\n");
 	EXPECT_EQ(o.code, 255);
 	close(held);

@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -31,14 +32,6 @@ env_or(const char *var, const char *fallback)
 	const char *v = getenv(var);
 
 	return v != nullptr ? v : fallback;
-}
-
-const char *
-fault_library()
-{
-	const char *lib = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
-
-	return lib != nullptr && *lib != '\0' ? lib : nullptr;
 }
 
 std::vector<std::string>
@@ -159,6 +152,17 @@ port21_listening()
 }
 
 bool
+Launch::running() const
+{
+	siginfo_t info;
+
+	info.si_pid = 0;
+	return pid_ > 0 &&
+	    waitid(P_PID, (id_t)pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+	    info.si_pid == 0;
+}
+
+bool
 Launch::listening(double seconds)
 {
 	auto end = std::chrono::steady_clock::now() +
@@ -167,13 +171,13 @@ Launch::listening(double seconds)
 	while (std::chrono::steady_clock::now() < end) {
 		if (port21_listening())
 			return true;
-		siginfo_t info;
-		info.si_pid = 0;
-		if (waitid(P_PID, (id_t)pid_, &info, WEXITED | WNOHANG | WNOWAIT) < 0 ||
-		    (info.si_pid != 0 && !port21_listening()))
-			return false;	// ended without listening
+		if (!running())
+			return port21_listening();
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 	}
+	ADD_FAILURE() << "not listening on port 21 after " << seconds
+	    << " s: killed";
+	kill(pid_, SIGKILL);
 	return false;
 }
 
@@ -228,6 +232,13 @@ receive(const Peer &peer)
 		size_t want = std::min(peer.piece, peer.stop_after - got.size());
 		if (!held && got.size() < peer.hold_at)
 			want = std::min(want, peer.hold_at - got.size());
+		// No test sends 256 MiB: past that the stream has no end.
+		struct pollfd ready = { fd, POLLIN, 0 };
+		if (poll(&ready, 1, 10000) == 0 || got.size() > (256 << 20)) {
+			ADD_FAILURE() << "receiver: " << got.size() << " bytes, then "
+			    << (ready.revents ? "no end" : "no byte for 10 s");
+			break;
+		}
 		ssize_t n = read(fd, buf.data(), want);
 		if (n < 0 && errno == EINTR)
 			continue;

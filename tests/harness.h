@@ -42,7 +42,12 @@ const char *env_or(const char *var, const char *fallback);
 
 // The fault library: QUILL_FAULTS_LIB, else the one this build made; null
 // when there is none (QUILL_FAULTS_LIB empty, as for a static program).
-const char *fault_library();
+inline const char *
+fault_library()
+{
+	const char *lib = env_or("QUILL_FAULTS_LIB", QUILL_BUILT_FAULTS);
+	return lib != nullptr && *lib != '\0' ? lib : nullptr;
+}
 
 // The environment that preloads fault library lib into a program and asks
 // it for faults (see faults/faults.h); none when faults is empty.
@@ -62,11 +67,13 @@ public:
 	    const std::string &cwd, const std::vector<std::string> &env = {},
 	    uid_t uid = (uid_t)-1);
 	~Launch();
-	// True once port 21 listens; false when the program ended first or
-	// the time ran out.
-	bool listening(double seconds = 30);
+	// True while the program has not ended.
+	bool running() const;
+	// True once port 21 listens; false when the program ended first. Past
+	// the time it fails the test and kills the program.
+	bool listening(double seconds = 10);
 	// Waits for the end; kills the program and fails the test past the time.
-	Outcome wait(double seconds = 120);
+	Outcome wait(double seconds = 20);
 	pid_t pid() const { return pid_; }
 
 private:
@@ -85,7 +92,8 @@ struct Peer {
 };
 
 // Connects to 127.0.0.1 port 21 and reads until the sender closes (or
-// peer.stop_after); returns every byte received.
+// peer.stop_after); returns every byte received. A sender that sends
+// nothing for 10 s, or more than 256 MiB, fails the test.
 std::string receive(const Peer &peer = Peer());
 
 // Listens on port 21 so that a sender cannot; returns the socket.

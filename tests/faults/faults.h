@@ -4,9 +4,9 @@
  *	QUILL_FAULTS=name=value[,name=value...]
  *
  * The includer defines QUILL_FAULT_NAMES, the names it knows, as
- * ",name,name,...,". A list that holds anything else than such names with
- * a whole number each ends the program at its first faultable call, with a
- * message and status 125: no fault asked for is dropped silently.
+ * ",name,name,...,". A list holding anything but such names, each with a
+ * number, ends the program at its first faultable call with a message and
+ * status 125: no fault asked for is dropped silently.
  */
 #ifndef QUILL_FAULTS_H
 #define QUILL_FAULTS_H
@@ -20,32 +20,23 @@ static long
 quill_fault(const char *name)
 {
 	static int checked;
-	const char *s = getenv("QUILL_FAULTS"), *item, *eq;
+	const char *s = getenv("QUILL_FAULTS"), *at = s, *eq;
+	char item[32], *end = NULL;
 	size_t n = strlen(name);
-	char known[32];
-	char *end = NULL;
 
-	if (!checked && s != NULL) {
-		checked = -1;	/* the message below may call back here */
-		for (item = s; *item != '\0'; item = end + (*end == ',')) {
-			eq = strchr(item, '=');
-			if (eq == NULL || eq == item || eq - item > 28)
-				break;
-			snprintf(known, sizeof(known), ",%.*s,", (int)(eq - item), item);
+	if (checked++)
+		at = NULL;	/* checked, or being checked: the message writes */
+	for (; at != NULL && *at != '\0'; at = end + (*end == ',')) {
+		if ((eq = strchr(at, '=')) != NULL)
 			strtol(eq + 1, &end, 10);
-			if (strstr(QUILL_FAULT_NAMES, known) == NULL ||
-			    end == eq + 1 || (*end != ',' && *end != '\0'))
-				break;
-		}
-		if (*item != '\0') {
-			fprintf(stderr, "faults: cannot apply \"%s\" in "
-			    "QUILL_FAULTS=%s\n", item, s);
-			fflush(stderr);
+		snprintf(item, sizeof(item), ",%.*s,", eq ? (int)(eq - at) : 0, at);
+		if (eq == NULL || end == eq + 1 || (*end != ',' && *end != '\0') ||
+		    strstr(QUILL_FAULT_NAMES, item) == NULL) {
+			fprintf(stderr, "faults: cannot apply %s\n", at);
 			_Exit(125);
 		}
-		checked = 1;
 	}
-	while (checked > 0 && s != NULL && *s != '\0') {
+	while (s != NULL && *s != '\0') {
 		if (strncmp(s, name, n) == 0 && s[n] == '=')
 			return strtol(s + n + 1, NULL, 10);
 		if ((s = strchr(s, ',')) != NULL)

@@ -6,11 +6,15 @@
  *	accept=K	the first K accepts fail with ECONNABORTED
  *	sendmax=N	each send takes at most N bytes
  *	sendfail=K	the K-th send, counting from 1, fails with ECONNRESET
+ *	sendpipe=K	the K-th send finds the connection shut: the kernel
+ *			fails it with EPIPE and raises SIGPIPE
  *	readfail=N	reads fail with EISDIR once N bytes have been read
  *	seekfail=E, tellfail=E	fseeko, ftello fail with errno E
  *	tmpfile=E	open with O_TMPFILE fails with errno E
  *	writemax=N	each write takes at most N bytes
  *	writefail=E	writes fail with errno E
+ *	fsyncfail=E	fsync fails with errno E
+ *	connect=K	the first K connects fail with ECONNREFUSED
  */
 #define _GNU_SOURCE
 /* Both offset widths are wrapped by name below. */
@@ -27,7 +31,8 @@
 #include <unistd.h>
 
 #define QUILL_FAULT_NAMES ",socket,setsockopt,listen,accept,sendmax,sendfail," \
-	"readfail,seekfail,tellfail,tmpfile,writemax,writefail,"
+	"sendpipe,readfail,seekfail,tellfail,tmpfile,writemax,writefail," \
+	"fsyncfail,connect,"
 #include "faults.h"
 
 #define REAL(name) \
@@ -92,6 +97,8 @@ send(int fd, const void *buf, size_t len, int flags)
 		errno = ECONNRESET;
 		return -1;
 	}
+	if (calls == quill_fault("sendpipe"))
+		shutdown(fd, SHUT_WR);
 	if (max > 0 && len > (size_t)max)
 		len = (size_t)max;
 	return real(fd, buf, len, flags);
@@ -171,4 +178,24 @@ write(int fd, const void *buf, size_t len)
 	if (max > 0 && len > (size_t)max)
 		len = (size_t)max;
 	return real(fd, buf, len);
+}
+
+int
+fsync(int fd)
+{
+	REAL(fsync);
+	return fail("fsyncfail") ? -1 : real(fd);
+}
+
+int
+connect(int fd, const struct sockaddr *addr, socklen_t len)
+{
+	static long refused;
+
+	REAL(connect);
+	if (refused++ < quill_fault("connect")) {
+		errno = ECONNREFUSED;
+		return -1;
+	}
+	return real(fd, addr, len);
 }
