@@ -42,6 +42,24 @@ holds_file(pid_t pid)
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
 const char *faults = fault_library();
 
+// Receiver r's connection to listener l, taken within 10 s, or -1 when r
+// ends without connecting. A write to it that nothing reads for 10 s fails.
+int
+connection_from(const Launch &r, int l)
+{
+	int c = -1;
+	struct pollfd ready = { l, POLLIN, 0 };
+	struct timeval bound = { 10, 0 };
+
+	for (int i = 0; i < 200 && c < 0 && r.running(); i++)
+		if (poll(&ready, 1, 50) > 0)
+			c = accept(l, nullptr, nullptr);
+	EXPECT_TRUE(c >= 0 || !r.running()) << "no connection in 10 s";
+	if (c >= 0)
+		setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
+	return c;
+}
+
 // A command line for a shell: every word quoted.
 std::string
 quoted(const std::vector<std::string> &words)
@@ -89,15 +107,7 @@ protected:
 			args = { "-qec", quoted(words), "/dev/null" };
 		}
 		Launch r(p, args, dir_, env);
-		// The receiver connects at once, or ends without connecting.
-		int c = -1;
-		struct pollfd ready = { l, POLLIN, 0 };
-		for (int i = 0; i < 200 && c < 0 && r.running(); i++)
-			if (poll(&ready, 1, 50) > 0)
-				c = accept(l, nullptr, nullptr);
-		EXPECT_TRUE(c >= 0 || !r.running()) << "no connection in 10 s";
-		struct timeval bound = { 10, 0 };
-		setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
+		int c = connection_from(r, l);
 		for (size_t at = 0; c >= 0 && at < stream.size();) {
 			ssize_t n = write(c, stream.data() + at, stream.size() - at);
 			EXPECT_FALSE(n < 0 && errno == EAGAIN) << "no byte read for 10 s";
@@ -480,9 +490,7 @@ TEST_F(Recv, WaitsForTheSenderToListen)
 		Launch r(recv, args, dir_);
 		std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 		int l = hold_port21();
-		struct pollfd ready = { l, POLLIN, 0 };
-		ASSERT_EQ(poll(&ready, 1, 5000), 1) << "no connection in 5 s";
-		int c = accept(l, nullptr, nullptr);
+		int c = connection_from(r, l);
 		std::string s = stream_of("late", "data");
 		EXPECT_EQ(write(c, s.data(), s.size()), (ssize_t)s.size());
 		close(c);
