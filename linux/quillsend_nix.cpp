@@ -21,7 +21,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "transfer.h"
+#include "service.h"
 
 /*
  * Sends all len bytes of buf on fd. Returns 0, or -1 with errno set when a

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "decoder.h"
-#include "transfer.h"
+#include "service.h"
 
 namespace {
 

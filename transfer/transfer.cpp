@@ -1,15 +1,4 @@
-#include <string.h>
-
 #include "transfer.h"
-
-void
-quill_fill_service(struct sockaddr_in *service)
-{
-	memset(service, 0, sizeof(*service));
-	service->sin_family = AF_INET;
-	service->sin_addr.s_addr = htonl(INADDR_ANY);
-	service->sin_port = htons(QUILL_PORT);
-}
 
 void
 quill_put_i32le(unsigned char out[QUILL_FIELD], int32_t v)
@@ -25,10 +14,11 @@ quill_put_i32le(unsigned char out[QUILL_FIELD], int32_t v)
 int32_t
 quill_get_i32le(const unsigned char in[QUILL_FIELD])
 {
-	uint32_t u = (uint32_t)in[0] | (uint32_t)in[1] << 8 |
-	    (uint32_t)in[2] << 16 | (uint32_t)in[3] << 24;
+	/*
+	 * The top byte carries the sign. Two's complement by arithmetic, so
+	 * no conversion is implementation-defined and no sum overflows.
+	 */
+	int32_t top = in[3] < 0x80 ? in[3] : in[3] - 0x100;
 
-	/* Two's complement by arithmetic, so no implementation-defined cast. */
-	return u <= (uint32_t)INT32_MAX ? (int32_t)u :
-	    (int32_t)(u - (uint32_t)INT32_MAX - 1) + INT32_MIN;
+	return top * 0x1000000 + in[2] * 0x10000 + in[1] * 0x100 + in[0];
 }

@@ -1,7 +1,7 @@
 /*
  * What every part of quillsend shares about the transfer: the fixed
- * constants, the local address the senders listen on, and the encoding of
- * the stream's fields.
+ * constants and the encoding of the stream's fields. It needs nothing but
+ * the C standard headers; the senders' listening address is in service.h.
  *
  * The stream a sender writes on the one connection it accepts:
  *
@@ -16,12 +16,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <netinet/in.h>
-#endif
-
 #define QUILL_PORT	21		/* fixed: the device expects it */
 #define QUILL_BACKLOG	1		/* one receiver per run */
 #define QUILL_CHUNK	4096		/* bytes per send of file data */
@@ -35,18 +29,20 @@
 #define QUILL_MAX_NAME	4096		/* longest name a receiver takes */
 
 /*
- * Fills *service with the listening address: zeros over the whole record,
- * then IPv4, every local address, port QUILL_PORT. Cannot fail.
- */
-void	quill_fill_service(struct sockaddr_in *service);
-
-/*
  * Writes v into out[0..3] as a little-endian 32-bit integer, whatever the
- * byte order of the host.
+ * byte order of the host. (Its values are tested exhaustively, not proven.)
  */
+/*@
+  requires \valid(out + (0 .. QUILL_FIELD - 1));
+  assigns out[0 .. QUILL_FIELD - 1];
+*/
 void	quill_put_i32le(unsigned char out[QUILL_FIELD], int32_t v);
 
 /* Reads a little-endian 32-bit integer from in[0..3]. */
+/*@
+  requires \valid_read(in + (0 .. QUILL_FIELD - 1));
+  assigns \nothing;
+*/
 int32_t	quill_get_i32le(const unsigned char in[QUILL_FIELD]);
 
 #endif

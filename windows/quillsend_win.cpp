@@ -17,7 +17,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "transfer.h"
+#include "service.h"
 
 /*
  * Sends all len bytes of buf on s. Returns 0, or -1 when a send fails; a
