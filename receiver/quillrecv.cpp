@@ -33,6 +33,7 @@
 #include <unistd.h>
 
 #include "decoder.h"
+#include "names.h"
 
 #ifndef QUILL_VERSION
 #define QUILL_VERSION "unknown"
@@ -70,52 +71,19 @@ static const struct quill_decoder *bar_of;
 static void progress(const struct quill_decoder *, int);
 
 /*
- * Returns s with every byte that must not reach a terminal raw (C0
- * controls, DEL, C1 controls and bytes that are not valid UTF-8) written
- * as \xHH and a backslash as \\; the rest of s unchanged. The result lives
+ * Returns s as escaped for a terminal (see quill_escape). The result lives
  * in one of two static buffers, so it stays valid until the second call
- * after.
+ * after; it holds all of any string shorter than PATH_MAX.
  */
 static const char *
 shown(const char *s)
 {
 	static char bufs[2][4 * PATH_MAX + 1];
 	static int which;
-	char *out = bufs[which ^= 1], *o = out;
-	const unsigned char *p = (const unsigned char *)s;
-	size_t n, i;
-	uint32_t c;
 
-	/* At most 8 characters per step: an escaped C1 control. */
-	while (*p != '\0' && o + 8 < out + sizeof(bufs[0])) {
-		/* Length of the UTF-8 sequence at p, 0 when it is not one. */
-		n = *p < 0x80 ? 1 : (*p & 0xe0) == 0xc0 ? 2 :
-		    (*p & 0xf0) == 0xe0 ? 3 : (*p & 0xf8) == 0xf0 ? 4 : 0;
-		c = n == 1 ? *p : n == 0 ? 0 : *p & (0x7f >> n);
-		for (i = 1; i < n; i++) {
-			if ((p[i] & 0xc0) != 0x80) {
-				n = 0;
-				break;
-			}
-			c = c << 6 | (p[i] & 0x3f);
-		}
-		/* Overlong forms, surrogates and beyond U+10FFFF are not UTF-8. */
-		if (n > 1 && (c < (n == 2 ? 0x80u : n == 3 ? 0x800u : 0x10000u) ||
-		    (c >= 0xd800 && c <= 0xdfff) || c > 0x10ffff))
-			n = 0;
-		if (n == 0 || c < 0x20 || (c >= 0x7f && c < 0xa0)) {
-			for (i = 0; i < (n == 0 ? 1 : n); i++)
-				o += sprintf(o, "\\x%02x", p[i]);
-			p += n == 0 ? 1 : n;
-		} else if (c == '\\') {
-			*o++ = '\\', *o++ = '\\', p++;
-		} else {
-			memcpy(o, p, n);
-			o += n, p += n;
-		}
-	}
-	*o = '\0';
-	return out;
+	which ^= 1;
+	quill_escape(bufs[which], sizeof(bufs[which]), s);
+	return bufs[which];
 }
 
 /* Prints "quillrecv: " and the message on standard error and exits 1. */
@@ -150,29 +118,6 @@ interrupted(int sig)
 		unlink(tmppath);
 	signal(sig, SIG_DFL);
 	raise(sig);
-}
-
-/*
- * Returns the part of name after its last '/' or '\', or NULL with *why
- * set when that names no file a device should store: it is empty, "." or
- * "..", or holds a control byte.
- */
-static const char *
-base_name(const char *name, const char **why)
-{
-	const char *b = name, *p;
-
-	for (p = name; *p != '\0'; p++)
-		if (*p == '/' || *p == '\\')
-			b = p + 1;
-	*why = "names no file";
-	if (*b == '\0' || strcmp(b, ".") == 0 || strcmp(b, "..") == 0)
-		return NULL;
-	*why = "holds a control character";
-	for (p = b; *p != '\0'; p++)
-		if ((unsigned char)*p < 0x20 || *p == 0x7f)
-			return NULL;
-	return b;
 }
 
 /*
@@ -419,7 +364,7 @@ main(int argc, char *argv[])
 				die("bad stream: %s", d.error);
 			if (d.stage == QUILL_DATA && out < 0) {
 				/* Header done: make the file to write into. */
-				if ((base = base_name(d.name, &why)) == NULL)
+				if ((base = quill_base_name(d.name, &why)) == NULL)
 					die("bad stream: name \"%s\" %s",
 					    shown(d.name), why);
 				if (snprintf(path, sizeof(path), "%s/%s", dir,

@@ -2,6 +2,11 @@
 
 #include "decoder.h"
 
+/*@
+  requires \valid(d) && \valid_read(why);
+  assigns d->stage, d->error;
+  ensures d->stage == QUILL_FAILED && d->error == why && \result == 0;
+*/
 static size_t
 fail(struct quill_decoder *d, const char *why)
 {
@@ -13,11 +18,31 @@ fail(struct quill_decoder *d, const char *why)
 void
 quill_decoder_init(struct quill_decoder *d)
 {
-	memset(d, 0, sizeof(*d));
+	/* Field by field, so that each is known to hold what it should. */
 	d->stage = QUILL_NAMELEN;
+	memset(d->field, 0, sizeof(d->field));
+	d->have = 0;
+	d->namelen = 0;
+	memset(d->name, 0, sizeof(d->name));
+	d->size = 0;
+	d->received = 0;
+	d->error = NULL;
 }
 
 /* Gathers one integer field; returns bytes taken, *done when complete. */
+/*@
+  requires \valid(d) && d->have < QUILL_FIELD;
+  requires len > 0 && \valid_read(buf + (0 .. len - 1));
+  requires \valid(value) && \valid(done);
+  requires \separated(&d->have, d->field + (0 .. QUILL_FIELD - 1), value,
+    done, buf + (0 .. len - 1));
+  assigns d->field[d->have .. QUILL_FIELD - 1], d->have, *value, *done;
+  ensures 0 < \result <= len && \result <= QUILL_FIELD - \old(d->have);
+  ensures *done != 0 <==> \old(d->have) + \result == QUILL_FIELD;
+  ensures *done != 0 ==> d->have == 0;
+  ensures *done == 0 ==> d->have == \old(d->have) + \result &&
+    \result == len && d->have < QUILL_FIELD;
+*/
 static size_t
 take_field(struct quill_decoder *d, const unsigned char *buf, size_t len,
     int32_t *value, int *done)
@@ -81,8 +106,9 @@ quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
 	case QUILL_DATA:
 		if (d->received == d->size)
 			return fail(d, "more data than announced");
+		/* Compared unsigned: no len is too large for it. */
 		n = len;
-		if ((int64_t)n > d->size - d->received)
+		if ((uint64_t)n > (uint64_t)(d->size - d->received))
 			n = (size_t)(d->size - d->received);
 		d->received += (int64_t)n;
 		*data = buf;

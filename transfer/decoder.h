@@ -2,6 +2,13 @@
  * Incremental decoder of the transfer stream, for receivers. Feed it the
  * bytes of the connection as they arrive, in pieces of any size; it checks
  * the header and hands back the file data.
+ *
+ * It is C99 and C++ alike, allocates nothing and needs only the C standard
+ * headers: decoder.h, decoder.cpp, transfer.h and transfer.cpp are all a
+ * device needs. The contracts in the comments that open with an @ are
+ * ACSL; Frama-C's WP proves them (scripts/prove) for every input, in any
+ * pieces: no read or write out of bounds, no overflow, and what each
+ * function promises below.
  */
 #ifndef QUILL_DECODER_H
 #define QUILL_DECODER_H
@@ -30,6 +37,39 @@ struct quill_decoder {
 	const char	*error;
 };
 
+/*@
+  // The name as the decoder hands it on: namelen bytes, the last one zero
+  // and no other.
+  predicate quill_name_ok(struct quill_decoder *d) =
+    1 <= d->namelen <= QUILL_MAX_NAME &&
+    d->name[d->namelen - 1] == '\0' &&
+    \forall integer i; 0 <= i < d->namelen - 1 ==> d->name[i] != '\0';
+
+  // What holds of a decoder between calls. A field or the name is never
+  // complete while its stage lasts; once the name is read it is a string
+  // of namelen - 1 bytes; no data is counted before the header is whole,
+  // nor more than announced.
+  predicate quill_decoder_ok(struct quill_decoder *d) =
+    \valid(d) &&
+    (d->stage == QUILL_NAMELEN || d->stage == QUILL_NAME ||
+     d->stage == QUILL_SIZE || d->stage == QUILL_DATA ||
+     d->stage == QUILL_FAILED) &&
+    (d->stage == QUILL_NAMELEN ==> d->have < QUILL_FIELD) &&
+    (d->stage == QUILL_NAME ==>
+      1 <= d->namelen <= QUILL_MAX_NAME && d->have < d->namelen) &&
+    (d->stage == QUILL_SIZE ==> d->have < QUILL_FIELD && quill_name_ok(d)) &&
+    (d->stage < QUILL_DATA ==> d->received == 0) &&
+    (d->stage == QUILL_DATA ==>
+      quill_name_ok(d) && 0 <= d->received <= d->size) &&
+    (d->stage == QUILL_FAILED ==> d->error != \null);
+*/
+
+/*@
+  requires \valid(d);
+  assigns *d;
+  ensures quill_decoder_ok(d);
+  ensures d->stage == QUILL_NAMELEN && d->have == 0 && d->received == 0;
+*/
 void	quill_decoder_init(struct quill_decoder *d);
 
 /*
@@ -41,6 +81,60 @@ void	quill_decoder_init(struct quill_decoder *d);
  * with a zero inside, a negative size, more data than announced) the stage
  * is QUILL_FAILED, error says why, and nothing more is taken.
  */
+/*@
+  requires quill_decoder_ok(d);
+  requires \valid_read(buf + (0 .. len - 1));
+  requires \valid(data) && \valid(datalen);
+  requires \separated(d, data, datalen, buf + (0 .. len - 1));
+  assigns *d, *data, *datalen;
+  ensures quill_decoder_ok(d);
+  ensures 0 <= \result <= len;
+  ensures \result == 0 ==> len == 0 || d->stage == QUILL_FAILED;
+  ensures *datalen == 0 || (*data == buf && *datalen == \result &&
+    d->stage == QUILL_DATA &&
+    d->received == \old(d->received) + *datalen);
+
+  behavior empty:
+    assumes len == 0;
+    assigns *datalen;
+    ensures \result == 0 && *datalen == 0;
+  behavior failed:
+    assumes len > 0 && d->stage == QUILL_FAILED;
+    assigns *datalen;
+    ensures \result == 0 && *datalen == 0;
+  behavior name_length:
+    assumes len > 0 && d->stage == QUILL_NAMELEN;
+    assigns d->field[0 .. QUILL_FIELD - 1], d->have, d->namelen, d->stage,
+      d->error, *datalen;
+    ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
+    ensures d->stage == QUILL_NAMELEN || d->stage == QUILL_NAME ||
+      d->stage == QUILL_FAILED;
+  behavior name:
+    assumes len > 0 && d->stage == QUILL_NAME;
+    assigns d->name[d->have .. d->namelen - 1], d->have, d->stage, d->error,
+      *datalen;
+    ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
+    ensures d->stage == QUILL_NAME || d->stage == QUILL_SIZE ||
+      d->stage == QUILL_FAILED;
+  behavior size:
+    assumes len > 0 && d->stage == QUILL_SIZE;
+    assigns d->field[0 .. QUILL_FIELD - 1], d->have, d->size, d->stage,
+      d->error, *datalen;
+    ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
+    ensures d->stage == QUILL_SIZE || d->stage == QUILL_DATA ||
+      d->stage == QUILL_FAILED;
+  behavior data:
+    assumes len > 0 && d->stage == QUILL_DATA;
+    assigns d->received, d->stage, d->error, *data, *datalen;
+    ensures \old(d->received) == d->size ==>
+      d->stage == QUILL_FAILED && \result == 0;
+    ensures \old(d->received) < d->size ==> d->stage == QUILL_DATA &&
+      *datalen == \result && 0 < \result <= d->size - \old(d->received);
+    ensures \old(d->received) < d->size && \result < len ==>
+      d->received == d->size;
+  complete behaviors;
+  disjoint behaviors;
+*/
 size_t	quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
 	    size_t len, const unsigned char **data, size_t *datalen);
 
@@ -48,6 +142,18 @@ size_t	quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
  * Call when the connection has closed. Returns NULL when the stream was
  * whole (header read and exactly size data bytes), otherwise why not.
  */
+/*@
+  requires quill_decoder_ok(d);
+  assigns \nothing;
+  behavior whole:
+    assumes d->stage == QUILL_DATA && d->received == d->size;
+    ensures \result == \null;
+  behavior broken:
+    assumes !(d->stage == QUILL_DATA && d->received == d->size);
+    ensures \result != \null;
+  complete behaviors;
+  disjoint behaviors;
+*/
 const char *quill_decoder_finish(struct quill_decoder *d);
 
 #endif
