@@ -61,9 +61,11 @@ static const char usage[] =
 /*
  * The file being received. With O_TMPFILE it has no name until it is
  * whole; otherwise tmppath names it, and die() and the signal handler
- * remove it.
+ * remove it. It changes only with those signals held (hold_ends), and names
+ * a file only once the file is ours.
  */
 static char tmppath[PATH_MAX];
+static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 static int bar;			/* standard error is a terminal */
 static int bar_drawn;		/* the cursor is at the end of a bar */
 static const struct quill_decoder *bar_of;
@@ -121,44 +123,24 @@ interrupted(int sig)
 }
 
 /*
- * Connects to host:port, retrying every 100 ms while nothing listens there,
- * for up to wait seconds. Returns the socket or ends the program.
+ * Holds back the signals that end the run (hold 1) or lets them through
+ * again (hold 0), around every change of tmppath.
  */
-static int
-connect_sender(const char *host, const char *port, double wait)
+static void
+hold_ends(int hold)
 {
-	struct addrinfo hints, *res;
-	struct timespec pause = { 0, 100 * 1000 * 1000 };
-	int fd, e, tries;
+	static sigset_t was;
+	sigset_t set;
+	unsigned i;
 
-	memset(&hints, 0, sizeof(hints));
-	hints.ai_family = AF_INET;
-	hints.ai_socktype = SOCK_STREAM;
-#ifdef QUILL_STATIC
-	/*
-	 * A static program must not load the system's name-service modules:
-	 * they belong to another C library. The hosts file and DNS are built
-	 * in.
-	 */
-	__nss_configure_lookup("hosts", "files dns");
-#endif
-	if ((e = getaddrinfo(host, port, &hints, &res)) != 0)
-		die("%s port %s: %s", host, port, gai_strerror(e));
-	for (tries = 0;; tries++) {
-		if ((fd = socket(res->ai_family, res->ai_socktype,
-		    res->ai_protocol)) < 0)
-			die("socket: %s", strerror(errno));
-		if (connect(fd, res->ai_addr, res->ai_addrlen) == 0)
-			break;
-		e = errno;
-		close(fd);
-		if (e != ECONNREFUSED || tries >= wait * 10)
-			die("connect to %s port %s: %s", host, port,
-			    strerror(e));
-		nanosleep(&pause, NULL);
+	if (!hold) {
+		sigprocmask(SIG_SETMASK, &was, NULL);
+		return;
 	}
-	freeaddrinfo(res);
-	return fd;
+	sigemptyset(&set);
+	for (i = 0; i < sizeof(ends) / sizeof(ends[0]); i++)
+		sigaddset(&set, ends[i]);
+	sigprocmask(SIG_BLOCK, &set, &was);
 }
 
 /* Seconds on a clock that only goes forward. */
@@ -169,6 +151,55 @@ now(void)
 
 	clock_gettime(CLOCK_MONOTONIC, &t);
 	return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+/*
+ * Connects to host:port, retrying every 100 ms while nothing listens there,
+ * for up to wait seconds in all: an attempt that gets no answer ends with
+ * them. With wait 0 it tries once, and only the kernel bounds that try.
+ * Returns the socket or ends the program.
+ */
+static int
+connect_sender(const char *host, const char *port, double wait)
+{
+	struct addrinfo hints, *res;
+	struct timespec pause = { 0, 100 * 1000 * 1000 };
+	struct timeval bound;
+	double end = now() + wait, left;
+	int fd, e;
+
+	memset(&hints, 0, sizeof(hints));
+	hints.ai_family = AF_INET;
+	hints.ai_socktype = SOCK_STREAM;
+	if ((e = getaddrinfo(host, port, &hints, &res)) != 0)
+		die("%s port %s: %s", host, port, gai_strerror(e));
+	for (;;) {
+		if ((fd = socket(res->ai_family, res->ai_socktype,
+		    res->ai_protocol)) < 0)
+			die("socket: %s", strerror(errno));
+		/* connect gives up with EINPROGRESS when the wait is over. */
+		if (wait > 0) {
+			left = end - now() > 0.001 ? end - now() : 0.001;
+			bound.tv_sec = (time_t)left;
+			bound.tv_usec = (suseconds_t)((left - (double)bound.tv_sec) *
+			    1e6);
+			setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound,
+			    sizeof(bound));
+		}
+		if (connect(fd, res->ai_addr, res->ai_addrlen) == 0)
+			break;
+		e = errno;
+		close(fd);
+		if (e == EINPROGRESS)
+			die("connect to %s port %s: no answer in %g s", host,
+			    port, wait);
+		if (e != ECONNREFUSED || now() >= end)
+			die("connect to %s port %s: %s", host, port,
+			    strerror(e));
+		nanosleep(&pause, NULL);
+	}
+	freeaddrinfo(res);
+	return fd;
 }
 
 /*
@@ -206,17 +237,24 @@ progress(const struct quill_decoder *d, int final)
 static int
 make_file(const char *dir)
 {
-	int out;
+	char name[PATH_MAX];
+	int out, e;
 
 	if ((out = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0)
 		return out;
 	if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-		die("%s: %s", shown(dir), strerror(errno));
-	if (snprintf(tmppath, sizeof(tmppath), "%s/.quillrecv.XXXXXX", dir) >=
-	    (int)sizeof(tmppath) || (out = mkstemp(tmppath)) < 0) {
-		tmppath[0] = '\0';
-		die("%s: %s", shown(dir), strerror(errno));
-	}
+		die("cannot save files in %s: %s", shown(dir), strerror(errno));
+	if (snprintf(name, sizeof(name), "%s/.quillrecv.XXXXXX", dir) >=
+	    (int)sizeof(name))
+		die("cannot save files in %s: %s", shown(dir),
+		    strerror(ENAMETOOLONG));
+	hold_ends(1);
+	if ((out = mkstemp(name)) >= 0)
+		memcpy(tmppath, name, sizeof(tmppath));
+	e = errno;
+	hold_ends(0);
+	if (out < 0)
+		die("cannot save files in %s: %s", shown(dir), strerror(e));
 	return out;
 }
 
@@ -227,36 +265,73 @@ make_file(const char *dir)
 static int
 put_in_place(int out, const char *dir, const char *path, int force)
 {
-	char proc[64];
-	int i;
+	char proc[64], name[PATH_MAX];
+	int i, r, e;
 
 	if (tmppath[0] != '\0') {
 		/* link() fails rather than replace a file made meanwhile. */
-		if ((force ? rename(tmppath, path) : link(tmppath, path)) < 0)
-			return -1;
-		unlink(tmppath);
-		tmppath[0] = '\0';
-		return 0;
+		hold_ends(1);
+		if ((r = force ? rename(tmppath, path) : link(tmppath, path)) == 0) {
+			if (!force)
+				unlink(tmppath);
+			tmppath[0] = '\0';
+		}
+		e = errno;
+		hold_ends(0);
+		errno = e;
+		return r;
 	}
 	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
 	if (!force)
 		return linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
 	/* Replacing: a name of its own first, then rename over the old file. */
 	for (i = 0;; i++) {
-		snprintf(tmppath, sizeof(tmppath), "%s/.quillrecv.%ld.%d", dir,
-		    (long)getpid(), i);
-		if (linkat(AT_FDCWD, proc, AT_FDCWD, tmppath,
-		    AT_SYMLINK_FOLLOW) == 0)
+		if (snprintf(name, sizeof(name), "%s/.quillrecv.%ld.%d", dir,
+		    (long)getpid(), i) >= (int)sizeof(name)) {
+			errno = ENAMETOOLONG;
+			return -1;
+		}
+		hold_ends(1);
+		if ((r = linkat(AT_FDCWD, proc, AT_FDCWD, name,
+		    AT_SYMLINK_FOLLOW)) == 0)
+			memcpy(tmppath, name, sizeof(tmppath));
+		e = errno;
+		hold_ends(0);
+		if (r == 0)
 			break;
-		if (errno != EEXIST) {
-			tmppath[0] = '\0';
+		if (e != EEXIST) {
+			errno = e;
 			return -1;
 		}
 	}
-	if (rename(tmppath, path) < 0)
-		return -1;
-	tmppath[0] = '\0';
-	return 0;
+	hold_ends(1);
+	if ((r = rename(tmppath, path)) == 0)
+		tmppath[0] = '\0';
+	e = errno;
+	hold_ends(0);
+	errno = e;
+	return r;
+}
+
+/*
+ * Returns arg, a --port: a number from 1 to 65535 or the name of a TCP
+ * service. Exits 2 when it is neither.
+ */
+static const char *
+port_arg(const char *arg)
+{
+	char *end;
+	long v;
+
+	if (*arg >= '0' && *arg <= '9') {
+		v = strtol(arg, &end, 10);
+		if (*end == '\0' && v >= 1 && v <= 65535)
+			return arg;
+	} else if (*arg != '\0' && getservbyname(arg, "tcp") != NULL) {
+		return arg;
+	}
+	fprintf(stderr, "quillrecv: bad --port: %s\n", arg);
+	exit(2);
 }
 
 /* Parses a count of seconds for option opt, or exits 2. */
@@ -277,20 +352,20 @@ int
 main(int argc, char *argv[])
 {
 	static const struct option longopts[] = {
-		{ "host",	required_argument,	NULL, 'h' },
+		{ "host",	required_argument,	NULL, 'a' },
 		{ "port",	required_argument,	NULL, 'p' },
 		{ "output",	required_argument,	NULL, 'o' },
 		{ "wait",	required_argument,	NULL, 'w' },
 		{ "timeout",	required_argument,	NULL, 't' },
 		{ "force",	no_argument,		NULL, 'f' },
 		{ "version",	no_argument,		NULL, 'V' },
-		{ "help",	no_argument,		NULL, 'H' },
+		{ "help",	no_argument,		NULL, 'h' },
 		{ NULL,		0,			NULL, 0 }
 	};
-	static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 	static unsigned char buf[64 * 1024];
 	struct quill_decoder d;
 	struct pollfd pfd;
+	struct sigaction was;
 	char path[PATH_MAX] = "";	/* named once the header is whole */
 	const char *host = "127.0.0.1", *port = "21", *dir = ".";
 	const char *base = NULL, *why;
@@ -299,15 +374,24 @@ main(int argc, char *argv[])
 	ssize_t n, w;
 	double wait = 10, timeout = 30;
 	long long total = 0;
-	int ch, force = 0, fd, out = -1, r;
+	int ch, force = 0, fd, out, r, dfd;
 	unsigned i;
 	mode_t mask;
 
+#ifdef QUILL_STATIC
+	/*
+	 * A static program must not load the system's name-service modules:
+	 * they belong to another C library. Files and DNS are built in.
+	 */
+	__nss_configure_lookup("hosts", "files dns");
+	__nss_configure_lookup("services", "files");
+#endif
+
 	/* Options */
-	while ((ch = getopt_long(argc, argv, "", longopts, NULL)) != -1) {
+	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
 		switch (ch) {
-		case 'h': host = optarg; break;
-		case 'p': port = optarg; break;
+		case 'a': host = optarg; break;
+		case 'p': port = port_arg(optarg); break;
 		case 'o': dir = optarg; break;
 		case 'f': force = 1; break;
 		case 'w': wait = seconds("wait", optarg); break;
@@ -315,7 +399,7 @@ main(int argc, char *argv[])
 		case 'V':
 			printf("quillrecv %s\n", QUILL_VERSION);
 			return 0;
-		case 'H':
+		case 'h':
 			fputs(usage, stdout);
 			return 0;
 		default:
@@ -324,13 +408,24 @@ main(int argc, char *argv[])
 		}
 	}
 	if (optind != argc) {
+		fprintf(stderr, "quillrecv: unexpected argument: %s\n",
+		    argv[optind]);
 		fputs(usage, stderr);
 		return 2;
 	}
 
+	/*
+	 * The partial file goes with the run, whatever ends it; a signal the
+	 * parent left ignored (nohup, a script's background job) stays so.
+	 */
 	for (i = 0; i < sizeof(ends) / sizeof(ends[0]); i++)
-		signal(ends[i], interrupted);
+		if (sigaction(ends[i], NULL, &was) == 0 &&
+		    was.sa_handler != SIG_IGN)
+			signal(ends[i], interrupted);
 	bar = isatty(2);
+
+	/* The file first: a folder that cannot take it spares the sender. */
+	out = make_file(dir);
 	fd = connect_sender(host, port, wait);
 
 	/* Read the stream to its end; a sender that goes quiet is given up. */
@@ -341,6 +436,8 @@ main(int argc, char *argv[])
 		r = poll(&pfd, 1, timeout > 0 ? (int)(timeout * 1000) : -1);
 		if (r < 0 && errno == EINTR)
 			continue;
+		if (r < 0)
+			die("poll: %s", strerror(errno));
 		if (r == 0) {
 			if (d.stage == QUILL_DATA)
 				die("no byte for %g s: stream stalled before all "
@@ -362,8 +459,8 @@ main(int argc, char *argv[])
 			    &data, &datalen);
 			if (d.stage == QUILL_FAILED)
 				die("bad stream: %s", d.error);
-			if (d.stage == QUILL_DATA && out < 0) {
-				/* Header done: make the file to write into. */
+			if (d.stage == QUILL_DATA && path[0] == '\0') {
+				/* Header done: the name to save under. */
 				if ((base = quill_base_name(d.name, &why)) == NULL)
 					die("bad stream: name \"%s\" %s",
 					    shown(d.name), why);
@@ -374,7 +471,6 @@ main(int argc, char *argv[])
 				if (!force && access(path, F_OK) == 0)
 					die("%s exists (--force replaces it)",
 					    shown(path));
-				out = make_file(dir);
 			}
 			/* A short write is followed by the rest. */
 			for (; datalen > 0; datalen -= (size_t)w, data += w)
@@ -406,6 +502,11 @@ main(int argc, char *argv[])
 	if (put_in_place(out, dir, path, force) < 0)
 		die("%s: %s", shown(path), strerror(errno));
 	close(out);
+	/* The folder too, so that the file keeps its new name after a crash. */
+	if ((dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 ||
+	    (fsync(dfd) < 0 && errno != EINVAL))
+		die("%s: %s", shown(dir), strerror(errno));
+	close(dfd);
 	printf("received %s: %d bytes, saved as %s\n", shown(d.name), d.size,
 	    shown(path));
 	return 0;

@@ -85,11 +85,12 @@ protected:
 		mkdir(out_.c_str(), 0755);
 	}
 
-	// Serves stream to quillrecv started with args, then closes; with
-	// at_end set, calls it with the receiver and the connection instead,
-	// and closes the connection (unless at_end did, setting it to -1) once
-	// the receiver has ended. On a terminal, the receiver's standard output
-	// and error are one pseudo-terminal, read as its output.
+	// Serves stream to quillrecv (program_) started with args, then
+	// closes; with at_end set, calls it with the receiver and the
+	// connection instead, and closes the connection (unless at_end did,
+	// setting it to -1) once the receiver has ended. On a terminal, the
+	// receiver's standard output and error are one pseudo-terminal, read as
+	// its output. connected_ tells whether the receiver connected.
 	Outcome run(const std::string &stream, std::vector<std::string> args = {},
 	    const std::vector<std::string> &env = {},
 	    const std::function<void(Launch &, int &)> &at_end = nullptr,
@@ -97,10 +98,10 @@ protected:
 	{
 		int l = hold_port21();
 		args.insert(args.begin(), { "--output", out_ });
-		Program p = recv;
+		Program p = program_;
 		if (terminal) {
-			std::vector<std::string> words = recv.runner;
-			words.push_back(recv.path);
+			std::vector<std::string> words = p.runner;
+			words.push_back(p.path);
 			words.insert(words.end(), args.begin(), args.end());
 			p = Program();
 			p.path = "script";
@@ -108,6 +109,7 @@ protected:
 		}
 		Launch r(p, args, dir_, env);
 		int c = connection_from(r, l);
+		connected_ = c >= 0;
 		for (size_t at = 0; c >= 0 && at < stream.size();) {
 			ssize_t n = write(c, stream.data() + at, stream.size() - at);
 			EXPECT_FALSE(n < 0 && errno == EAGAIN) << "no byte read for 10 s";
@@ -124,6 +126,8 @@ protected:
 		Outcome o = r.wait();
 		if (c >= 0)
 			close(c);
+		struct pollfd queued = { l, POLLIN, 0 };
+		connected_ = connected_ || poll(&queued, 1, 0) > 0;
 		close(l);
 		return o;
 	}
@@ -138,6 +142,8 @@ protected:
 	}
 
 	std::string out_;
+	Program program_ = recv;
+	bool connected_ = false;
 };
 
 // Where the folder takes no unnamed file, a named temporary one stands in:
@@ -305,27 +311,35 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 // The stream is read; nothing is saved unless it all was.
 TEST_F(Recv, LocalFailures)
 {
+	// A folder that takes the temporary name but not the file's name.
 	std::string deep;
-	while (deep.size() < 4090)
+	while (deep.size() < 4070)
 		deep += "./";
+	const std::string longname(40, 'n');
+	write_file(path("stream"), "");	// a file where a folder should be
 	const std::string data = pattern(100000, 4);
 	struct {
 		std::string what, name;
 		std::vector<std::string> args;
 		std::string fault, err;	// err: "" when the file must be saved
-		bool reset;
+		bool reset, connects = true;
 	} cases[] = {
-		{ "no folder", "f", { "--output", "/nonexistent" }, "",
-		  "/nonexistent: No such file or directory", false },
-		{ "path too long", "toolong", { "--output", deep }, "",
-		  deep + "/toolong: path too long", false },
+		{ "no folder", "f", { "--output", "/nonexistent" }, "", "cannot save "
+		  "files in /nonexistent: No such file or directory", false, false },
+		{ "not a folder", "f", { "--output", "stream" }, "", "cannot save "
+		  "files in stream: Not a directory", false, false },
+		{ "no room for the temporary name", "f", { "--output", deep + "./././././" },
+		  "tmpfile=95", "cannot save files in " + deep + "./././././: File name "
+		  "too long", false, false },
+		{ "path too long", longname, { "--output", deep }, "",
+		  deep + "/" + longname + ": path too long", false },
 		{ "write fails", "f", {}, "writefail=28",
 		  out_ + "/f: No space left on device", false },
 		{ "short writes", "f", {}, "writemax=999", "", false },
 		{ "fsync fails", "f", {}, "fsyncfail=5", out_ + "/f: Input/output error",
 		  false },
 		{ "refused, no --wait", "f", { "--wait", "0" }, "connect=1",
-		  "connect to 127.0.0.1 port 21: Connection refused", false },
+		  "connect to 127.0.0.1 port 21: Connection refused", false, false },
 		{ "reset", "f", {}, "", "read: Connection reset by peer", true },
 	};
 	for (const auto &kind : file_kinds())
@@ -352,6 +366,7 @@ TEST_F(Recv, LocalFailures)
 		}
 		EXPECT_EQ(o.code, 1);
 		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
+		EXPECT_EQ(connected_, c.connects);
 		EXPECT_TRUE(saved().empty());
 	}
 }
@@ -385,6 +400,19 @@ TEST_F(Recv, InterruptedLeavesNothing)
 		EXPECT_EQ(o.code, 1);
 		EXPECT_TRUE(saved().empty());
 	}
+	// Started with SIGHUP ignored, as nohup starts it, it goes on.
+	program_.runner.insert(program_.runner.begin(), "nohup");
+	const std::string rest = stream_of("part", std::string(100, 'p')).substr(60);
+	Outcome o = run(part, {}, {}, [&](Launch &r, int &s) {
+		for (int i = 0; i < 2000 && !holds_file(r.pid()); i++)
+			std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		kill(r.pid(), SIGHUP);
+		EXPECT_EQ(write(s, rest.data(), rest.size()), (ssize_t)rest.size());
+		close(s);
+		s = -1;
+	});
+	EXPECT_EQ(o.code, 0) << o.err;
+	EXPECT_EQ(saved(), std::set<std::string>{ "part" });
 }
 
 // A sender that goes quiet is given up after --timeout, not sooner, with
@@ -505,6 +533,9 @@ TEST_F(Recv, WaitsForTheSenderToListen)
 TEST_F(Recv, CommandLine)
 {
 	const std::string usage = "usage: quillrecv";
+	// What comes in to port 2122 is dropped: a connect there gets no answer.
+	ASSERT_EQ(system("nft 'add table ip t; add chain ip t in { type filter "
+	    "hook input priority 0; }; add rule ip t in tcp dport 2122 drop'"), 0);
 	struct Case {
 		std::vector<std::string> args;
 		int code;
@@ -513,9 +544,15 @@ TEST_F(Recv, CommandLine)
 		std::vector<std::string> env = {};
 	};
 	std::vector<Case> cases = {
-		{ { "--wait", "0", "--port", "2121" }, 1, "",
-		  "quillrecv: connect to 127.0.0.1 port 2121: Connection refused\n" },
+		{ { "--wait", "0", "--port", "65535" }, 1, "",
+		  "quillrecv: connect to 127.0.0.1 port 65535: Connection refused\n" },
 		{ { "--help" }, 0, usage, "" },
+		{ { "-h" }, 0, usage, "" },
+		{ { "--wait", "1", "--port", "2122" }, 1, "",
+		  "quillrecv: connect to 127.0.0.1 port 2122: no answer in 1 s\n" },
+		{ { "--port", "65536" }, 2, "", "quillrecv: bad --port: 65536\n" },
+		{ { "--port", "0" }, 2, "", "quillrecv: bad --port: 0\n" },
+		{ { "--port", "abc" }, 2, "", "quillrecv: bad --port: abc\n" },
 		{ { "--version" }, 0, "quillrecv ", "" },
 		{ { "--wait", "soon" }, 2, "", "quillrecv: bad --wait: soon\n" },
 		{ { "--timeout", "-1" }, 2, "", "quillrecv: bad --timeout: -1\n" },
@@ -527,7 +564,7 @@ TEST_F(Recv, CommandLine)
 		{ { "--host", "localhost", "--wait", "0" }, 1, "",
 		  "quillrecv: connect to localhost port 21: Connection refused\n" },
 		{ { "--unknown" }, 2, "", "", true },
-		{ { "stray" }, 2, "", usage, true },
+		{ { "stray" }, 2, "", "quillrecv: unexpected argument: stray\n", true },
 		{ { "--host", "no.such.host.invalid" }, 1, "",
 		  "quillrecv: no.such.host.invalid port 21: " },
 	};
