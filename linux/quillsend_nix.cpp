@@ -45,8 +45,9 @@ send_field(int fd, const void *buf, size_t len)
 /*
  * Ends a run that has accepted the receiver but cannot send the whole
  * file: the receiver sees the stream end short, the user sees exit 1.
+ * Does not return.
  */
-static void
+static void __attribute__((noreturn))
 abandon(int fd, int cfd, FILE *inf)
 {
 	if (inf != NULL)
@@ -173,7 +174,12 @@ main(int argc, char *argv[])
 	}
 	fseeko(inf, 0, SEEK_SET);
 
-	/* Data, one chunk at a time; after each send, the bytes still to go */
+	/*
+	 * Data, one chunk at a time; after each send, the bytes still to go.
+	 * To the end of the file, not to the size announced: a file that grew
+	 * goes out whole and the run then fails, which a receiver that reads
+	 * to the end of the connection sees too.
+	 */
 	left = totbytes;
 	while (!feof(inf)) {
 		count = fread(Buffer, 1, sizeof(Buffer), inf);

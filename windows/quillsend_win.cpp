@@ -85,6 +85,10 @@ main(int argc, char *argv[])
 		return -1;
 	}
 
+	/*
+	 * No SO_REUSEADDR, on purpose: on Windows it would let another program
+	 * bind port 21 as well and take the device's connection.
+	 */
 	quill_fill_service(&service);
 	if (bind(s, (struct sockaddr *)&service, sizeof(service)) ==
 	    SOCKET_ERROR) {
@@ -139,7 +143,11 @@ main(int argc, char *argv[])
 	}
 	_fseeki64(inf, 0, SEEK_SET);
 
-	/* Data, one chunk at a time */
+	/*
+	 * Data, one chunk at a time. To the end of the file, not to the size
+	 * announced: a file that grew goes out whole and the run then fails,
+	 * which a receiver that reads to the end of the connection sees too.
+	 */
 	left = totbytes;
 	while (!feof(inf)) {
 		count = (int)fread(Buffer, 1, sizeof(Buffer), inf);
