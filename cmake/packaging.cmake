@@ -4,8 +4,10 @@
 # that each comes out the same from any clone at any time.
 
 if(WIN32 OR QUILL_STATIC)
-	# A flat folder: the programs and how to use them.
-	install(FILES README.md LICENSE DESTINATION .)
+	# A flat folder: the programs, how to use them and the stream they
+	# write (which the manual pages name).
+	install(FILES README.md LICENSE docs/protocol.md DESTINATION .
+		COMPONENT docs)
 endif()
 
 if(WIN32)
@@ -14,11 +16,13 @@ if(WIN32)
 	set(CPACK_GENERATOR ZIP)
 	set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-windows)
 	set(package ${CPACK_PACKAGE_FILE_NAME}.zip)
+	# The documents once, at the top; each build's program in its folder.
 	set(CPACK_INSTALL_CMAKE_PROJECTS
-		"${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/x64")
+		"${CMAKE_BINARY_DIR};${PROJECT_NAME};docs;/"
+		"${CMAKE_BINARY_DIR};${PROJECT_NAME};Unspecified;/x64")
 	if(QUILL_WIN32_BUILD)
 		list(APPEND CPACK_INSTALL_CMAKE_PROJECTS
-			"${QUILL_WIN32_BUILD};${PROJECT_NAME};ALL;/x86")
+			"${QUILL_WIN32_BUILD};${PROJECT_NAME};Unspecified;/x86")
 	endif()
 elseif(QUILL_STATIC)
 	# Runs on any Linux of its processor: unpack and go.
