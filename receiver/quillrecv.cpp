@@ -50,13 +50,12 @@ static const char usage[] =
     "  --host HOST        sender's address (default 127.0.0.1)\n"
     "  --port PORT        sender's port (default 21)\n"
     "  --output DIR       folder to save the file in (default .)\n"
-    "  --wait SECONDS     how long to retry while the sender is not listening\n"
-    "                     (default 10)\n"
+    "  --wait SECONDS     how long to try to reach the sender (default 10)\n"
     "  --timeout SECONDS  give up when no byte arrives for this long\n"
     "                     (default 30; 0 waits forever)\n"
     "  --force            replace a file of the same name\n"
     "  --version          print the version and exit\n"
-    "  --help             print this help and exit\n";
+    "  -h, --help         print this help and exit\n";
 
 /*
  * The file being received. With O_TMPFILE it has no name until it is
