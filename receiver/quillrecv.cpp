@@ -123,7 +123,7 @@ interrupted(int sig)
 
 /*
  * Holds back the signals that end the run (hold 1) or lets them through
- * again (hold 0), around every change of tmppath.
+ * again (hold 0), around every change of tmppath. Leaves errno alone.
  */
 static void
 hold_ends(int hold)
@@ -178,7 +178,8 @@ connect_sender(const char *host, const char *port, double wait)
 			die("socket: %s", strerror(errno));
 		/* connect gives up with EINPROGRESS when the wait is over. */
 		if (wait > 0) {
-			left = end - now() > 0.001 ? end - now() : 0.001;
+			if ((left = end - now()) < 0.001)
+				left = 0.001;
 			bound.tv_sec = (time_t)left;
 			bound.tv_usec = (suseconds_t)((left - (double)bound.tv_sec) *
 			    1e6);
@@ -237,7 +238,7 @@ static int
 make_file(const char *dir)
 {
 	char name[PATH_MAX];
-	int out, e;
+	int out;
 
 	if ((out = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0)
 		return out;
@@ -250,66 +251,55 @@ make_file(const char *dir)
 	hold_ends(1);
 	if ((out = mkstemp(name)) >= 0)
 		memcpy(tmppath, name, sizeof(tmppath));
-	e = errno;
 	hold_ends(0);
 	if (out < 0)
-		die("cannot save files in %s: %s", shown(dir), strerror(e));
+		die("cannot save files in %s: %s", shown(dir), strerror(errno));
 	return out;
 }
 
 /*
  * Gives the whole file out its name, path; replaces a file there only when
- * force is set. Returns 0, or -1 with errno set.
+ * force is set. Call with the signals that end the run held (hold_ends):
+ * tmppath changes. Returns 0, or -1 with errno set.
  */
 static int
 put_in_place(int out, const char *dir, const char *path, int force)
 {
 	char proc[64], name[PATH_MAX];
-	int i, r, e;
+	int i;
 
 	if (tmppath[0] != '\0') {
 		/* link() fails rather than replace a file made meanwhile. */
-		hold_ends(1);
-		if ((r = force ? rename(tmppath, path) : link(tmppath, path)) == 0) {
-			if (!force)
-				unlink(tmppath);
-			tmppath[0] = '\0';
-		}
-		e = errno;
-		hold_ends(0);
-		errno = e;
-		return r;
+		if ((force ? rename(tmppath, path) : link(tmppath, path)) < 0)
+			return -1;
+		if (!force)
+			unlink(tmppath);
+		tmppath[0] = '\0';
+		return 0;
 	}
 	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
 	if (!force)
 		return linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
-	/* Replacing: a name of its own first, then rename over the old file. */
+	/*
+	 * Replacing: a name of its own first, then rename over the old file.
+	 * A name is in tmppath only once it is ours.
+	 */
 	for (i = 0;; i++) {
 		if (snprintf(name, sizeof(name), "%s/.quillrecv.%ld.%d", dir,
 		    (long)getpid(), i) >= (int)sizeof(name)) {
 			errno = ENAMETOOLONG;
 			return -1;
 		}
-		hold_ends(1);
-		if ((r = linkat(AT_FDCWD, proc, AT_FDCWD, name,
-		    AT_SYMLINK_FOLLOW)) == 0)
-			memcpy(tmppath, name, sizeof(tmppath));
-		e = errno;
-		hold_ends(0);
-		if (r == 0)
+		if (linkat(AT_FDCWD, proc, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0)
 			break;
-		if (e != EEXIST) {
-			errno = e;
+		if (errno != EEXIST)
 			return -1;
-		}
 	}
-	hold_ends(1);
-	if ((r = rename(tmppath, path)) == 0)
-		tmppath[0] = '\0';
-	e = errno;
-	hold_ends(0);
-	errno = e;
-	return r;
+	memcpy(tmppath, name, sizeof(tmppath));
+	if (rename(tmppath, path) < 0)
+		return -1;
+	tmppath[0] = '\0';
+	return 0;
 }
 
 /*
@@ -498,7 +488,10 @@ main(int argc, char *argv[])
 	umask(mask);
 	if (fchmod(out, 0666 & ~mask) < 0 || fsync(out) < 0)
 		die("%s: %s", shown(path), strerror(errno));
-	if (put_in_place(out, dir, path, force) < 0)
+	hold_ends(1);
+	r = put_in_place(out, dir, path, force);
+	hold_ends(0);
+	if (r < 0)
 		die("%s: %s", shown(path), strerror(errno));
 	close(out);
 	/* The folder too, so that the file keeps its new name after a crash. */
