@@ -7,6 +7,8 @@
  *
  * Exit status 0 only when the file arrived whole; only then does it get a
  * name in the folder, so a broken or interrupted stream leaves nothing.
+ * The receiving rules are receive.cpp's; this is their POSIX port (the
+ * quill_port_* functions) and the command around them.
  * Whatever the sender writes is hostile until checked: nothing of it
  * reaches the terminal raw.
  */
@@ -32,8 +34,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "decoder.h"
 #include "names.h"
+#include "receive.h"
 
 #ifndef QUILL_VERSION
 #define QUILL_VERSION "unknown"
@@ -68,6 +70,17 @@ static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 static int bar;			/* standard error is a terminal */
 static int bar_drawn;		/* the cursor is at the end of a bar */
 static const struct quill_decoder *bar_of;
+
+/* The port's state, which quill_receive hands to each quill_port_* call. */
+struct port {
+	int		 fd;		/* the connection to the sender */
+	int		 out;		/* the file being received */
+	const char	*dir;
+	double		 timeout;	/* seconds without a byte; 0: none */
+	int		 force;		/* replace a file of the same name */
+	char		 path[PATH_MAX];	/* named once the header is whole */
+	char		 failed[8 * PATH_MAX];	/* why the port failed */
+};
 
 static void progress(const struct quill_decoder *, int);
 
@@ -106,6 +119,18 @@ die(const char *fmt, ...)
 	va_end(ap);
 	fputc('\n', stderr);
 	exit(1);
+}
+
+/* Records why the port failed, for main to say; returns -1. */
+static int __attribute__((format(printf, 2, 3)))
+failure(struct port *p, const char *fmt, ...)
+{
+	va_list ap;
+
+	va_start(ap, fmt);
+	vsnprintf(p->failed, sizeof(p->failed), fmt, ap);
+	va_end(ap);
+	return -1;
 }
 
 /*
@@ -303,6 +328,123 @@ put_in_place(int out, const char *dir, const char *path, int force)
 }
 
 /*
+ * The port's read: waits for bytes up to the time-out, drawing the bar
+ * first once the header is whole. Returns a count, QUILL_CLOSED,
+ * QUILL_TIMEDOUT, or QUILL_READFAIL with the reason recorded.
+ */
+long
+quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
+{
+	struct port *p = (struct port *)r->port;
+	struct pollfd pfd = { p->fd, POLLIN, 0 };
+	ssize_t n;
+	int ready;
+
+	if (bar && r->dec.stage == QUILL_DATA)
+		progress(&r->dec, 0);
+	for (;;) {
+		ready = poll(&pfd, 1, p->timeout > 0 ? (int)(p->timeout * 1000) :
+		    -1);
+		if (ready < 0 && errno == EINTR)
+			continue;
+		if (ready < 0) {
+			failure(p, "poll: %s", strerror(errno));
+			return QUILL_READFAIL;
+		}
+		if (ready == 0)
+			return QUILL_TIMEDOUT;
+		if ((n = read(p->fd, buf, len)) >= 0)
+			return (long)n;
+		if (errno != EINTR) {
+			failure(p, "read: %s", strerror(errno));
+			return QUILL_READFAIL;
+		}
+	}
+}
+
+/*
+ * The port's open: the file was made before connecting, so this only names
+ * where it goes. Returns 0, or -1 with the reason recorded when the path is
+ * too long or a file is there and force is not set.
+ */
+int
+quill_port_open(struct quill_receiver *r, const char *base)
+{
+	struct port *p = (struct port *)r->port;
+
+	if (snprintf(p->path, sizeof(p->path), "%s/%s", p->dir, base) >=
+	    (int)sizeof(p->path))
+		return failure(p, "%s/%s: path too long", shown(p->dir),
+		    shown(base));
+	if (!p->force && access(p->path, F_OK) == 0)
+		return failure(p, "%s exists (--force replaces it)",
+		    shown(p->path));
+	return 0;
+}
+
+/* The port's write: all len bytes, a short write followed by the rest. */
+int
+quill_port_write(struct quill_receiver *r, const unsigned char *data,
+    size_t len)
+{
+	struct port *p = (struct port *)r->port;
+	ssize_t w;
+
+	for (; len > 0; len -= (size_t)w, data += w)
+		if ((w = write(p->out, data, len)) < 0)
+			return failure(p, "%s: %s", shown(p->path),
+			    strerror(errno));
+	return 0;
+}
+
+/*
+ * The port's commit: the whole file gets its mode, reaches the disk and
+ * takes its name, then the folder is synced so that the name survives a
+ * crash. Returns 0, or -1 with the reason recorded; once the file has its
+ * name it stays, even when the folder's sync fails.
+ */
+int
+quill_port_commit(struct quill_receiver *r)
+{
+	struct port *p = (struct port *)r->port;
+	mode_t mask;
+	int placed, dfd;
+
+	if (bar) {
+		progress(&r->dec, 1);
+		fputc('\n', stderr);
+		bar_drawn = 0;
+	}
+	mask = umask(0);
+	umask(mask);
+	if (fchmod(p->out, 0666 & ~mask) < 0 || fsync(p->out) < 0)
+		return failure(p, "%s: %s", shown(p->path), strerror(errno));
+	hold_ends(1);
+	placed = put_in_place(p->out, p->dir, p->path, p->force);
+	hold_ends(0);
+	if (placed < 0)
+		return failure(p, "%s: %s", shown(p->path), strerror(errno));
+	close(p->out);
+	if ((dfd = open(p->dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 ||
+	    (fsync(dfd) < 0 && errno != EINVAL))
+		return failure(p, "%s: %s", shown(p->dir), strerror(errno));
+	close(dfd);
+	return 0;
+}
+
+/* The port's discard: a temporary file that has a name goes. */
+void
+quill_port_discard(struct quill_receiver *r)
+{
+	(void)r;
+	hold_ends(1);
+	if (tmppath[0] != '\0')
+		unlink(tmppath);
+	tmppath[0] = '\0';
+	hold_ends(0);
+}
+
+/*
  * Returns arg, a --port: a number from 1 to 65535 or the name of a TCP
  * service. Exits 2 when it is neither.
  */
@@ -352,21 +494,16 @@ main(int argc, char *argv[])
 		{ NULL,		0,			NULL, 0 }
 	};
 	static unsigned char buf[64 * 1024];
-	struct quill_decoder d;
-	struct pollfd pfd;
+	static struct quill_receiver r;
+	static struct port port;
 	struct sigaction was;
-	char path[PATH_MAX] = "";	/* named once the header is whole */
-	const char *host = "127.0.0.1", *port = "21", *dir = ".";
-	const char *base = NULL, *why;
-	const unsigned char *data;
-	size_t datalen, k;
-	ssize_t n, w;
-	double wait = 10, timeout = 30;
-	long long total = 0;
-	int ch, force = 0, fd, out, r, dfd;
+	const char *host = "127.0.0.1", *portarg = "21";
+	double wait = 10;
+	int ch;
 	unsigned i;
-	mode_t mask;
 
+	port.dir = ".";
+	port.timeout = 30;
 #ifdef QUILL_STATIC
 	/*
 	 * A static program must not load the system's name-service modules:
@@ -380,11 +517,11 @@ main(int argc, char *argv[])
 	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
 		switch (ch) {
 		case 'a': host = optarg; break;
-		case 'p': port = port_arg(optarg); break;
-		case 'o': dir = optarg; break;
-		case 'f': force = 1; break;
+		case 'p': portarg = port_arg(optarg); break;
+		case 'o': port.dir = optarg; break;
+		case 'f': port.force = 1; break;
 		case 'w': wait = seconds("wait", optarg); break;
-		case 't': timeout = seconds("timeout", optarg); break;
+		case 't': port.timeout = seconds("timeout", optarg); break;
 		case 'V':
 			printf("quillrecv %s\n", QUILL_VERSION);
 			return 0;
@@ -414,92 +551,35 @@ main(int argc, char *argv[])
 	bar = isatty(2);
 
 	/* The file first: a folder that cannot take it spares the sender. */
-	out = make_file(dir);
-	fd = connect_sender(host, port, wait);
+	port.out = make_file(port.dir);
+	port.fd = connect_sender(host, portarg, wait);
 
-	/* Read the stream to its end; a sender that goes quiet is given up. */
-	quill_decoder_init(&d);
-	pfd.fd = fd;
-	pfd.events = POLLIN;
-	for (;;) {
-		r = poll(&pfd, 1, timeout > 0 ? (int)(timeout * 1000) : -1);
-		if (r < 0 && errno == EINTR)
-			continue;
-		if (r < 0)
-			die("poll: %s", strerror(errno));
-		if (r == 0) {
-			if (d.stage == QUILL_DATA)
-				die("no byte for %g s: stream stalled before all "
-				    "data arrived (%lld of %d bytes)", timeout,
-				    (long long)d.received, d.size);
-			die("no byte for %g s: stream stalled inside the header "
-			    "(%lld bytes arrived)", timeout, total);
-		}
-		if ((n = read(fd, buf, sizeof(buf))) == 0)
-			break;
-		if (n < 0) {
-			if (errno == EINTR)
-				continue;
-			die("read: %s", strerror(errno));
-		}
-		total += n;
-		for (k = 0; k < (size_t)n; ) {
-			k += quill_decoder_feed(&d, buf + k, (size_t)n - k,
-			    &data, &datalen);
-			if (d.stage == QUILL_FAILED)
-				die("bad stream: %s", d.error);
-			if (d.stage == QUILL_DATA && path[0] == '\0') {
-				/* Header done: the name to save under. */
-				if ((base = quill_base_name(d.name, &why)) == NULL)
-					die("bad stream: name \"%s\" %s",
-					    shown(d.name), why);
-				if (snprintf(path, sizeof(path), "%s/%s", dir,
-				    base) >= (int)sizeof(path))
-					die("%s/%s: path too long", shown(dir),
-					    shown(base));
-				if (!force && access(path, F_OK) == 0)
-					die("%s exists (--force replaces it)",
-					    shown(path));
-			}
-			/* A short write is followed by the rest. */
-			for (; datalen > 0; datalen -= (size_t)w, data += w)
-				if ((w = write(out, data, datalen)) < 0)
-					die("%s: %s", shown(path),
-					    strerror(errno));
-		}
-		if (bar && d.stage == QUILL_DATA)
-			progress(&d, 0);
+	/* Receive: the core keeps the file only when the stream is whole. */
+	switch (quill_receive(&r, &port, buf, sizeof(buf))) {
+	case QUILL_SAVED:
+		break;
+	case QUILL_BAD_STREAM:
+		die("bad stream: %s", r.why);
+	case QUILL_BAD_NAME:
+		die("bad stream: name \"%s\" %s", shown(r.dec.name), r.why);
+	case QUILL_CUT_SHORT:
+		if (r.dec.stage == QUILL_DATA)
+			die("bad stream: %s (%lld of %d bytes)", r.why,
+			    (long long)r.dec.received, r.dec.size);
+		die("bad stream: %s", r.why);
+	case QUILL_STALLED:
+		if (r.dec.stage == QUILL_DATA)
+			die("no byte for %g s: stream stalled before all data "
+			    "arrived (%lld of %d bytes)", port.timeout,
+			    (long long)r.dec.received, r.dec.size);
+		die("no byte for %g s: stream stalled inside the header "
+		    "(%lld bytes arrived)", port.timeout, (long long)r.total);
+	default:
+		/* The port's own failures say what failed. */
+		die("%s", port.failed);
 	}
-	close(fd);
-	if ((why = quill_decoder_finish(&d)) != NULL) {
-		if (d.stage == QUILL_DATA)
-			die("bad stream: %s (%lld of %d bytes)", why,
-			    (long long)d.received, d.size);
-		die("bad stream: %s", why);
-	}
-	if (bar) {
-		progress(&d, 1);
-		fputc('\n', stderr);
-		bar_drawn = 0;
-	}
-
-	/* Whole: put it in place */
-	mask = umask(0);
-	umask(mask);
-	if (fchmod(out, 0666 & ~mask) < 0 || fsync(out) < 0)
-		die("%s: %s", shown(path), strerror(errno));
-	hold_ends(1);
-	r = put_in_place(out, dir, path, force);
-	hold_ends(0);
-	if (r < 0)
-		die("%s: %s", shown(path), strerror(errno));
-	close(out);
-	/* The folder too, so that the file keeps its new name after a crash. */
-	if ((dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 ||
-	    (fsync(dfd) < 0 && errno != EINVAL))
-		die("%s: %s", shown(dir), strerror(errno));
-	close(dfd);
-	printf("received %s: %d bytes, saved as %s\n", shown(d.name), d.size,
-	    shown(path));
+	close(port.fd);
+	printf("received %s: %d bytes, saved as %s\n", shown(r.dec.name),
+	    r.dec.size, shown(port.path));
 	return 0;
 }

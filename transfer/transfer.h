@@ -26,7 +26,9 @@
 #define QUILL_FILE_MODE	"rb"
 #define QUILL_FIELD	4		/* width of an integer field */
 #define QUILL_MAX_SIZE	INT32_MAX	/* largest size the size field holds */
+#ifndef QUILL_MAX_NAME			/* a device may take less: -D */
 #define QUILL_MAX_NAME	4096		/* longest name a receiver takes */
+#endif
 
 /*
  * Writes v into out[0..3] as a little-endian 32-bit integer, whatever the
