@@ -44,6 +44,7 @@ size_t	quill_escape(char *out, size_t size, const char *s);
   requires valid_read_string(name);
   requires \valid(why) && \separated(why, name + (0 .. strlen(name)));
   assigns *why;
+  ensures \result == \null ==> *why != \null;
   ensures \result == \null ||
     (\base_addr(\result) == \base_addr(name) &&
      0 <= \result - name < \old(strlen(name)) &&

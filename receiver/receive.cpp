@@ -1,5 +1,6 @@
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "names.h"
 #include "receive.h"
@@ -9,9 +10,9 @@
  * not committed is discarded first.
  */
 /*@
-  requires \valid(r) && \valid_read(why);
+  requires \valid(r) && why != \null;
   requires quill_commits == 0 && quill_discards == 0;
-  requires r->opened == quill_opens && quill_opens <= 1;
+  requires r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
   assigns r->why, quill_discards;
   ensures r->why == why && \result == res;
   ensures quill_discards == quill_opens;
@@ -25,14 +26,113 @@ end(struct quill_receiver *r, enum quill_result res, const char *why)
 	return res;
 }
 
+/*
+ * The header is whole: checks the name, then has the port open a file for
+ * its base name. Returns 0 once the file is open, else how the transfer
+ * ends (nothing was opened), with r->why set.
+ */
+/*@
+  requires \valid(r) && quill_decoder_ok(&r->dec);
+  requires r->dec.stage == QUILL_DATA;
+  requires r->opened == 0 && quill_opens == 0;
+  assigns r->base, r->opened, r->why, quill_opens;
+  ensures r->opened == quill_opens;
+  ensures \result == 0 <==> quill_opens == 1;
+  ensures \result != 0 ==> r->why != \null;
+*/
+static int
+open_file(struct quill_receiver *r)
+{
+	const char *base, *why;
+
+	/*@ assert strlen(&r->dec.name[0]) == r->dec.namelen - 1; */
+	if ((base = quill_base_name(r->dec.name, &why)) == NULL) {
+		r->why = why;
+		return QUILL_BAD_NAME;
+	}
+	/*@ assert base == &r->dec.name[0] + (base - &r->dec.name[0]); */
+	/*@ assert strlen(base) ==
+	      strlen(&r->dec.name[0]) - (base - &r->dec.name[0]); */
+	/*@ assert \forall integer j; 0 <= j < strlen(base) ==>
+	      base[j] == r->dec.name[(base - &r->dec.name[0]) + j]; */
+	if (quill_port_open(r, base) != 0) {
+		r->why = "the port would not store it";
+		return QUILL_NOT_OPENED;
+	}
+	r->base = base;
+	r->opened = 1;
+	return 0;
+}
+
+/*
+ * Feeds the n bytes read into buf to the decoder: opens the file once the
+ * header is whole, and writes the data the decoder hands out. Returns 0
+ * while the transfer goes on, else how it ends, with r->why set and what
+ * was opened discarded.
+ */
+/*@
+  requires \valid(r) && quill_decoder_ok(&r->dec);
+  requires r->dec.stage != QUILL_FAILED;
+  requires 0 < n && \valid_read(buf + (0 .. n - 1));
+  requires \separated(r, buf + (0 .. n - 1));
+  requires r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
+  requires quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
+  requires quill_commits == 0 && quill_discards == 0 && quill_closed == 0;
+  requires r->written == r->dec.received;
+  assigns r->dec, r->base, r->opened, r->why, r->written, quill_opens,
+    quill_discards;
+  ensures quill_decoder_ok(&r->dec);
+  ensures r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
+  ensures \result == 0 ==> r->dec.stage != QUILL_FAILED &&
+    (quill_opens == 1 <==> r->dec.stage == QUILL_DATA) &&
+    quill_discards == 0 && r->written == r->dec.received;
+  ensures \result != 0 ==> r->why != \null && quill_discards == quill_opens;
+*/
+static int
+take(struct quill_receiver *r, const unsigned char *buf, size_t n)
+{
+	const unsigned char *data = NULL;
+	size_t datalen, k;
+	int res;
+
+	/*@
+	  loop invariant 0 <= k <= n;
+	  loop invariant quill_decoder_ok(&r->dec);
+	  loop invariant r->dec.stage != QUILL_FAILED;
+	  loop invariant r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
+	  loop invariant quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
+	  loop invariant quill_discards == 0;
+	  loop invariant r->written == r->dec.received;
+	  loop assigns k, data, datalen, res, r->dec, r->base, r->opened,
+	    r->why, r->written, quill_opens;
+	  loop variant n - k;
+	*/
+	for (k = 0; k < n; ) {
+		k += quill_decoder_feed(&r->dec, buf + k, n - k, &data,
+		    &datalen);
+		if (r->dec.stage == QUILL_FAILED)
+			return end(r, QUILL_BAD_STREAM, r->dec.error);
+		/* The header is whole: before any data, the name. */
+		if (r->dec.stage == QUILL_DATA && !r->opened &&
+		    (res = open_file(r)) != 0)
+			return res;
+		if (datalen == 0)
+			continue;
+		if (quill_port_write(r, data, datalen) != 0)
+			return end(r, QUILL_WRITE_FAILED,
+			    "the port could not write it");
+		r->written += (int64_t)datalen;
+	}
+	return 0;
+}
+
 enum quill_result
 quill_receive(struct quill_receiver *r, void *port, unsigned char *buf,
     size_t size)
 {
-	const unsigned char *data = NULL;
-	const char *base, *why;
-	size_t datalen, k;
+	const char *why;
 	long n;
+	int res;
 
 	quill_decoder_init(&r->dec);
 	r->port = port;
@@ -42,16 +142,18 @@ quill_receive(struct quill_receiver *r, void *port, unsigned char *buf,
 	r->opened = 0;
 	r->why = NULL;
 
+	/* Read to the close; every other end is a failure. */
 	/*@
 	  loop invariant quill_decoder_ok(&r->dec) && r->port == port;
 	  loop invariant r->dec.stage != QUILL_FAILED;
-	  loop invariant r->opened == quill_opens && quill_opens <= 1;
+	  loop invariant r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
 	  loop invariant quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
 	  loop invariant quill_commits == 0 && quill_discards == 0;
 	  loop invariant quill_closed == 0;
 	  loop invariant r->written == r->dec.received && 0 <= r->total;
-	  loop assigns n, k, data, datalen, base, why, buf[0 .. size - 1], *r,
-	    quill_opens, quill_closed;
+	  loop assigns n, res, buf[0 .. size - 1], r->dec, r->base, r->opened,
+	    r->why, r->written, r->total, quill_opens, quill_discards,
+	    quill_closed;
 	*/
 	for (;;) {
 		n = quill_port_read(r, buf, size);
@@ -65,41 +167,8 @@ quill_receive(struct quill_receiver *r, void *port, unsigned char *buf,
 		/* Only shown in messages: it stops rather than wraps. */
 		if (r->total <= INT64_MAX - n)
 			r->total += n;
-		/*@
-		  loop invariant 0 <= k <= n;
-		  loop invariant quill_decoder_ok(&r->dec) && r->port == port;
-		  loop invariant r->dec.stage != QUILL_FAILED;
-		  loop invariant r->opened == quill_opens && quill_opens <= 1;
-		  loop invariant quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
-		  loop invariant quill_commits == 0 && quill_discards == 0;
-		  loop invariant quill_closed == 0;
-		  loop invariant r->written == r->dec.received && 0 <= r->total;
-		  loop assigns k, data, datalen, base, why, *r, quill_opens;
-		  loop variant n - k;
-		*/
-		for (k = 0; k < (size_t)n; ) {
-			k += quill_decoder_feed(&r->dec, buf + k, (size_t)n - k,
-			    &data, &datalen);
-			if (r->dec.stage == QUILL_FAILED)
-				return end(r, QUILL_BAD_STREAM, r->dec.error);
-			/* The header is whole: before any data, the name. */
-			if (r->dec.stage == QUILL_DATA && !r->opened) {
-				if ((base = quill_base_name(r->dec.name, &why)) ==
-				    NULL)
-					return end(r, QUILL_BAD_NAME, why);
-				if (quill_port_open(r, base) != 0)
-					return end(r, QUILL_NOT_OPENED,
-					    "the port would not store it");
-				r->base = base;
-				r->opened = 1;
-			}
-			if (datalen == 0)
-				continue;
-			if (quill_port_write(r, data, datalen) != 0)
-				return end(r, QUILL_WRITE_FAILED,
-				    "the port could not write it");
-			r->written += (int64_t)datalen;
-		}
+		if ((res = take(r, buf, (size_t)n)) != 0)
+			return (enum quill_result)res;
 	}
 
 	/* Closed: only a whole stream is kept. */
