@@ -221,6 +221,12 @@ TEST_F(Recv, HostileNames)
 		{ "csi \xc2\x9b", "csi \\xc2\\x9b", "csi \xc2\x9b" },
 		{ "apc \xc2\x9f", "apc \\xc2\\x9f", "apc \xc2\x9f" },	// the last C1
 		{ "nbsp \xc2\xa0", "nbsp \xc2\xa0", "nbsp \xc2\xa0" },	// and after it
+		{ "dir/\x01x", "dir/\\x01x", "" },	// the base name's first byte
+		{ "\xc3\x80", "\xc3\x80", "\xc3\x80" },	// the lowest continuation byte
+		{ "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80" },
+		{ "c0 \xc3\xc0", "c0 \\xc3\\xc0", "c0 \xc3\xc0" },
+		{ "overlong \xe0\x9f\xbf", "overlong \\xe0\\x9f\\xbf", "overlong \xe0\x9f\xbf" },
+		{ "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\xf4\x90\x80\x80" },	// U+110000
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.shown);
@@ -315,14 +321,14 @@ TEST_F(Recv, LocalFailures)
 	std::string deep;
 	while (deep.size() < 4070)
 		deep += "./";
-	const std::string longname(40, 'n');
+	const std::string longname(25, 'n');	// deep/longname: PATH_MAX bytes, one too many
 	write_file(path("stream"), "");	// a file where a folder should be
 	const std::string data = pattern(100000, 4);
 	struct {
 		std::string what, name;
 		std::vector<std::string> args;
 		std::string fault, err;	// err: "" when the file must be saved
-		bool reset, connects = true;
+		bool reset, connects = true, kept = false, old = false;
 	} cases[] = {
 		{ "no folder", "f", { "--output", "/nonexistent" }, "", "cannot save "
 		  "files in /nonexistent: No such file or directory", false, false },
@@ -333,11 +339,25 @@ TEST_F(Recv, LocalFailures)
 		  "too long", false, false },
 		{ "path too long", longname, { "--output", deep }, "",
 		  deep + "/" + longname + ": path too long", false },
+		{ "no room for --force's own name", "f", { "--output", deep + "././././././",
+		  "--force" }, "tmpfile=0", deep + "././././././/f: File name too long", false },
+		{ "no unnamed file: EISDIR", "f", {}, "tmpfile=21", "", false },
+		{ "no unnamed file: EINVAL", "f", {}, "tmpfile=22", "", false },
 		{ "write fails", "f", {}, "writefail=28",
 		  out_ + "/f: No space left on device", false },
 		{ "short writes", "f", {}, "writemax=999", "", false },
 		{ "fsync fails", "f", {}, "fsyncfail=5", out_ + "/f: Input/output error",
 		  false },
+		{ "folder sync: EINVAL", "f", {}, "dirsync=22", "", false },
+		// The name --force tries first (pid 4242): an old file's, or the file's own.
+		{ "old file at the temporary name", ".quillrecv.4242.0", { "--force" },
+		  "pid=4242", "", false, true, false, true },
+		{ "folder sync fails: the file stays", ".quillrecv.4242.0", { "--force" },
+		  "pid=4242,dirsync=5", out_ + ": Input/output error", false, true, true },
+		{ "poll fails", "f", {}, "poll=14", "poll: Bad address", false },
+		{ "refused 5 times, 100 ms apart", "f", { "--wait", "1" }, "connect=5", "", false },
+		{ "refused 15 times: over 1 s", "f", { "--wait", "1" }, "connect=15",
+		  "connect to 127.0.0.1 port 21: Connection refused", false, false },
 		{ "refused, no --wait", "f", { "--wait", "0" }, "connect=1",
 		  "connect to 127.0.0.1 port 21: Connection refused", false, false },
 		{ "reset", "f", {}, "", "read: Connection reset by peer", true },
@@ -347,8 +367,10 @@ TEST_F(Recv, LocalFailures)
 		SCOPED_TRACE(c.what + ", " + kind_name(kind));
 		if (!c.fault.empty() && faults == nullptr)
 			continue;
-		std::string spec = kind + (kind.empty() || c.fault.empty() ? "" : ",") +
-		    c.fault;
+		// A row's own tmpfile fault comes first, so wins over the kind's.
+		std::string spec = c.fault + (kind.empty() || c.fault.empty() ? "" : ",") + kind;
+		if (c.old)
+			write_file(out_ + "/" + c.name, "old");
 		Outcome o = run(stream_of(c.name, data), c.args, with_faults(faults, spec),
 		    [&](Launch &, int &s) {
 			if (c.reset) {
@@ -367,7 +389,8 @@ TEST_F(Recv, LocalFailures)
 		EXPECT_EQ(o.code, 1);
 		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
 		EXPECT_EQ(connected_, c.connects);
-		EXPECT_TRUE(saved().empty());
+		EXPECT_EQ(saved(), std::set<std::string>(&c.name, &c.name + c.kept));
+		std::filesystem::remove(out_ + "/" + c.name);
 	}
 }
 
@@ -394,6 +417,14 @@ TEST_F(Recv, InterruptedLeavesNothing)
 			EXPECT_TRUE(o.signaled);
 			EXPECT_EQ(o.code, sig);
 			EXPECT_TRUE(saved().empty()) << *saved().begin();
+			// Nor one raised as mkstemp or --force's linkat names the file.
+			if (sig == SIGKILL || faults == nullptr || (kind.empty() && !unnamed))
+				continue;
+			o = run(stream_of("part", "p"), { "--force" }, with_faults(faults,
+			    (kind.empty() ? "linksig=" : kind + ",mkstempsig=") + std::to_string(sig)));
+			EXPECT_TRUE(o.signaled && o.code == sig) << o.code;
+			EXPECT_EQ(saved().size(), saved().count("part"));	// nothing else
+			std::filesystem::remove(out_ + "/part");
 		}
 		// A broken stream, too.
 		Outcome o = run(part, {}, env);
@@ -542,6 +573,7 @@ TEST_F(Recv, CommandLine)
 		std::string out_starts, err_starts;
 		bool usage = false;	// standard error holds the usage
 		std::vector<std::string> env = {};
+		double takes = 0;	// seconds at least
 	};
 	std::vector<Case> cases = {
 		{ { "--wait", "0", "--port", "65535" }, 1, "",
@@ -549,10 +581,11 @@ TEST_F(Recv, CommandLine)
 		{ { "--help" }, 0, usage, "" },
 		{ { "-h" }, 0, usage, "" },
 		{ { "--wait", "1", "--port", "2122" }, 1, "",
-		  "quillrecv: connect to 127.0.0.1 port 2122: no answer in 1 s\n" },
+		  "quillrecv: connect to 127.0.0.1 port 2122: no answer in 1 s\n", false, {}, 1 },
 		{ { "--port", "65536" }, 2, "", "quillrecv: bad --port: 65536\n" },
 		{ { "--port", "0" }, 2, "", "quillrecv: bad --port: 0\n" },
 		{ { "--port", "abc" }, 2, "", "quillrecv: bad --port: abc\n" },
+		{ { "--port", "21x" }, 2, "", "quillrecv: bad --port: 21x\n" },
 		{ { "--version" }, 0, "quillrecv ", "" },
 		{ { "--wait", "soon" }, 2, "", "quillrecv: bad --wait: soon\n" },
 		{ { "--timeout", "-1" }, 2, "", "quillrecv: bad --timeout: -1\n" },
@@ -574,8 +607,11 @@ TEST_F(Recv, CommandLine)
 		    with_faults(faults, "socket=24") });
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.args[0]);
+		auto start = std::chrono::steady_clock::now();
 		Launch r(recv, c.args, dir_, c.env);
 		Outcome o = r.wait(5);	// none of these waits
+		std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+		EXPECT_GE(took.count(), c.takes);
 		EXPECT_EQ(o.code, c.code);
 		EXPECT_EQ(o.out.substr(0, c.out_starts.size()), c.out_starts);
 		EXPECT_EQ(o.err.substr(0, c.err_starts.size()), c.err_starts);

@@ -15,16 +15,22 @@
  *	writefail=E	writes fail with errno E
  *	fsyncfail=E	fsync fails with errno E
  *	connect=K	the first K connects fail with ECONNREFUSED
+ *	dirsync=E, poll=E	a folder's fsync, poll fail with errno E
+ *	mkstempsig=S, linksig=S	signal S is raised once mkstemp64, linkat succeed
+ *	pid=N		getpid returns N
  */
 #define _GNU_SOURCE
 /* Both offset widths are wrapped by name below. */
 #undef _FILE_OFFSET_BITS
 #include <sys/types.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdio_ext.h>
@@ -32,7 +38,7 @@
 
 #define QUILL_FAULT_NAMES ",socket,setsockopt,listen,accept,sendmax,sendfail," \
 	"sendpipe,readfail,seekfail,tellfail,tmpfile,writemax,writefail," \
-	"fsyncfail,connect,"
+	"fsyncfail,dirsync,connect,poll,mkstempsig,linksig,pid,"
 #include "faults.h"
 
 #define REAL(name) \
@@ -183,7 +189,11 @@ write(int fd, const void *buf, size_t len)
 int
 fsync(int fd)
 {
+	struct stat64 st;
+
 	REAL(fsync);
+	if (fstat64(fd, &st) == 0 && S_ISDIR(st.st_mode) && fail("dirsync"))
+		return -1;
 	return fail("fsyncfail") ? -1 : real(fd);
 }
 
@@ -198,4 +208,41 @@ connect(int fd, const struct sockaddr *addr, socklen_t len)
 		return -1;
 	}
 	return real(fd, addr, len);
+}
+
+int
+poll(struct pollfd *fds, nfds_t n, int timeout)
+{
+	REAL(poll);
+	return fail("poll") ? -1 : real(fds, n, timeout);
+}
+
+int
+mkstemp64(char *tmpl)
+{
+	int fd;
+
+	REAL(mkstemp64);
+	if ((fd = real(tmpl)) >= 0 && quill_fault("mkstempsig") > 0)
+		raise((int)quill_fault("mkstempsig"));
+	return fd;
+}
+
+int
+linkat(int fromdir, const char *from, int todir, const char *to, int flags)
+{
+	int r;
+
+	REAL(linkat);
+	if ((r = real(fromdir, from, todir, to, flags)) == 0 &&
+	    quill_fault("linksig") > 0)
+		raise((int)quill_fault("linksig"));
+	return r;
+}
+
+pid_t
+getpid(void)
+{
+	REAL(getpid);
+	return quill_fault("pid") > 0 ? (pid_t)quill_fault("pid") : real();
 }
