@@ -1,12 +1,14 @@
 # What `cmake --install` puts where, and the packages CPack makes of it:
 # a .deb of a Linux build, a tarball of a static Linux build, a .zip of the
 # Windows builds (x64 and x86). scripts/package sets SOURCE_DATE_EPOCH, so
-# that each comes out the same from any clone at any time.
+# that each comes out the same from any clone at any time. Every package
+# has README.md made for it (below) with protocol.md beside it.
+set(readme ${CMAKE_BINARY_DIR}/README.md)
 
 if(WIN32 OR QUILL_STATIC)
 	# A flat folder: the programs, how to use them and the stream they
 	# write (which the manual pages name).
-	install(FILES README.md LICENSE docs/protocol.md DESTINATION .
+	install(FILES ${readme} LICENSE docs/protocol.md DESTINATION .
 		COMPONENT docs)
 endif()
 
@@ -51,7 +53,7 @@ else()
 	add_custom_target(manpages ALL DEPENDS ${pages} changelog.gz)
 	install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 	# The license goes in copyright, where Debian looks for it.
-	install(FILES README.md docs/protocol.md cmake/deb/copyright
+	install(FILES ${readme} docs/protocol.md cmake/deb/copyright
 		${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${docdir})
 
 	set(CPACK_GENERATOR DEB)
@@ -69,6 +71,37 @@ else()
 	set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 	set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
+
+# The package's README is the project's, for whoever unpacked the package:
+# the block marked as for the source only (its commands, the way to the
+# developers' notes) gives way to a line naming the package and, from the
+# Download table, what it is for; and protocol.md lies beside the README
+# in every package, not in docs/.
+file(READ README.md text)
+string(FIND "${text}" "<!-- source only" from)
+string(FIND "${text}" "<!-- end of source only -->\n" to)
+if(from EQUAL -1 OR to LESS from)
+	message(FATAL_ERROR "README.md: no block marked as for the source only")
+endif()
+string(REPLACE "." "\\." pattern "${package}")
+if(text MATCHES "\n\\| `${pattern}` +\\| ([^\n]*[^ \n]) +\\|")
+	set(what ": ${PROJECT_NAME} ${PROJECT_VERSION} for ${CMAKE_MATCH_1}")
+else()
+	set(what "")	# a build that is not released, such as s390x
+endif()
+string(LENGTH "<!-- end of source only -->\n" n)
+math(EXPR to "${to} + ${n}")
+string(SUBSTRING "${text}" 0 ${from} head)
+string(SUBSTRING "${text}" ${to} -1 tail)
+string(REGEX REPLACE "^\n+" "" tail "${tail}")
+string(REPLACE "docs/protocol.md" "protocol.md" tail "${tail}")
+file(WRITE ${readme}.new "${head}This README came with `${package}`${what}. \
+[Download](#download) says what it holds and how to install it; \
+[The first transfer](#the-first-transfer) is where to begin.\n\n${tail}")
+# Written over only when it changed; made again when README.md changes.
+file(COPY_FILE ${readme}.new ${readme} ONLY_IF_DIFFERENT)
+file(REMOVE ${readme}.new)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS README.md)
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "The quillsend developers")
