@@ -1,0 +1,109 @@
+/*
+ * The receiving core against a port in memory, a row a case; plain C too,
+ * so that it runs on a device's processor. Exits 1 if a row fails.
+ */
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "../receiver/receive.h"
+
+#define MORE	1			/* read says one byte more than asked */
+#define S(s)	s, sizeof(s) - 1
+#define H	"\6\0\0\0a.txt\0"	/* name length and name */
+
+/*
+ * A case: the stream read hands out, at most piece bytes a read, and what
+ * read returns after it; the result; r->why|the data written|the port's
+ * calls in order (open, write, commit, discard: one in capitals fails).
+ */
+static const struct row {
+	const char *in; size_t inlen, piece; long end;
+	enum quill_result want; const char *outcome;
+} rows[] = {
+	{ S(H "\3\0\0\0abc"), 1, QUILL_CLOSED, QUILL_SAVED, "|abc|owwwc" },
+	{ S("\10\0\0\0d/a.txt\0\3\0\0\0abc"), 64, QUILL_CLOSED, QUILL_SAVED, "|abc|owc" },
+	{ S(H "\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc" },
+	{ S("\3\0\0\0..\0\3\0\0\0abc"), 64, QUILL_CLOSED, QUILL_BAD_NAME, "names no file||" },
+	{ S(H "\3\0\0\0abc"), 64, QUILL_CLOSED, QUILL_NOT_OPENED, "the port would not store it||O" },
+	{ S(H "\3\0\0\0abc"), 1, QUILL_CLOSED, QUILL_WRITE_FAILED, "the port could not write it|a|owWd" },
+	{ S(H "\3\0\0\0abc"), 64, QUILL_CLOSED, QUILL_COMMIT_FAILED, "the port could not keep it|abc|owCd" },
+	{ S(H "\3\0"), 1, QUILL_CLOSED, QUILL_CUT_SHORT, "stream ended inside the header||" },
+	{ S(H "\3\0\0\0ab"), 1, QUILL_CLOSED, QUILL_CUT_SHORT, "stream ended before all data arrived|ab|owwd" },
+	{ S(H "\3\0\0\0abcd"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "more data than announced|abc|owd" },
+	{ S("\6\0"), 1, QUILL_TIMEDOUT, QUILL_STALLED, "no byte within the time limit||" },
+	{ S(H "\3\0\0\0a"), 64, QUILL_TIMEDOUT, QUILL_STALLED, "no byte within the time limit|a|owd" },
+	{ S(""), 1, QUILL_READFAIL, QUILL_READ_FAILED, "the connection failed||" },
+	{ S(H "\3\0\0\0ab"), 1, QUILL_READFAIL, QUILL_READ_FAILED, "the connection failed|ab|owwd" },
+	{ S(H "\3\0\0\0abc"), 64, MORE, QUILL_READ_FAILED, "the connection failed|abc|owd" },
+}, *w;					/* the row being run */
+static struct { size_t got, wrote; char out[64], calls[16]; } p;
+
+/* Notes call c of the port, '?' if r->port is not the port; returns -1
+   when the row fails it (the call shows in capitals), else 0. */
+static int
+call(struct quill_receiver *r, int c)
+{
+	const char *want = strrchr(w->outcome, '|') + 1;
+	size_t k = strlen(p.calls);
+
+	if (k + 1 == sizeof(p.calls))
+		return -1;
+	p.calls[k] = (char)(r->port != &w ? '?' : k < strlen(want) &&
+	    want[k] == toupper(c) ? toupper(c) : c);
+	return p.calls[k] == c ? 0 : -1;
+}
+
+long
+quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
+{
+	size_t n = w->inlen - p.got < w->piece ? w->inlen - p.got : w->piece;
+
+	if (n == 0)		/* a core that reads on runs out of time */
+		return w->end == MORE ? (long)len + 1 : w->end;
+	n = n < len ? n : len;
+	memcpy(buf, w->in + p.got, n);
+	p.got += n;
+	return r->port == &w ? (long)n : QUILL_READFAIL;
+}
+
+/* Every row names a.txt, one in a folder. */
+int quill_port_open(struct quill_receiver *r, const char *base)
+{ return call(r, 'o') || strcmp(base, "a.txt") != 0 ? -1 : 0; }
+int quill_port_commit(struct quill_receiver *r) { return call(r, 'c'); }
+void quill_port_discard(struct quill_receiver *r) { call(r, 'd'); }
+
+int
+quill_port_write(struct quill_receiver *r, const unsigned char *data,
+    size_t len)
+{
+	/* The core counts what was written before writing more. */
+	if (call(r, 'w') || len > sizeof(p.out) - p.wrote ||
+	    r->written != (int64_t)p.wrote)
+		return -1;
+	memcpy(p.out + p.wrote, data, len);
+	p.wrote += len;
+	return 0;
+}
+
+int
+main(void)
+{
+	static struct quill_receiver r;
+	unsigned char buf[64];
+	char outcome[128];
+	int failed = 0, res;
+
+	for (w = rows; w < rows + sizeof(rows) / sizeof(rows[0]); w++) {
+		memset(&p, 0, sizeof(p));
+		res = quill_receive(&r, &w, buf, sizeof(buf));
+		snprintf(outcome, sizeof(outcome), "%s|%.*s|%s", r.why ? r.why :
+		    "", (int)p.wrote, p.out, p.calls);
+		if (res != (int)w->want || strcmp(outcome, w->outcome) != 0)
+			failed = printf("row %d: %d, %s\n", (int)(w - rows) + 1,
+			    res, outcome);
+	}
+	printf("%d rows; struct quill_receiver: %u bytes\n", (int)(w - rows),
+	    (unsigned)sizeof(r));
+	return failed != 0;
+}
