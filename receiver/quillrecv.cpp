@@ -1,6 +1,8 @@
 /*
  * quillrecv: stand-in for the device. Connects to a running sender, reads
- * the transfer stream and saves the file under its base name in a folder.
+ * the transfer stream and saves the file under its base name in a folder;
+ * a file of that name already there is kept, and the new one saved under
+ * the first free NAME.1, NAME.2, ... unless --force replaces it.
  *
  *	quillrecv [--host HOST] [--port PORT] [--output DIR] [--wait SECONDS]
  *	    [--timeout SECONDS] [--force]
@@ -51,11 +53,13 @@ static const char usage[] =
     "\n"
     "  --host HOST        sender's address (default 127.0.0.1)\n"
     "  --port PORT        sender's port (default 21)\n"
-    "  --output DIR       folder to save the file in (default .)\n"
+    "  --output DIR       folder to save the file in, made if missing\n"
+    "                     (default .)\n"
     "  --wait SECONDS     how long to try to reach the sender (default 10)\n"
     "  --timeout SECONDS  give up when no byte arrives for this long\n"
     "                     (default 30; 0 waits forever)\n"
-    "  --force            replace a file of the same name\n"
+    "  --force            replace a file of the same name, instead of\n"
+    "                     saving as NAME.1, NAME.2, ...\n"
     "  --version          print the version and exit\n"
     "  -h, --help         print this help and exit\n";
 
@@ -255,6 +259,33 @@ progress(const struct quill_decoder *d, int final)
 }
 
 /*
+ * Makes folder dir and those above it that are missing, as mkdir -p does.
+ * Returns 0, or -1 with errno set.
+ */
+static int
+make_dirs(const char *dir)
+{
+	char path[PATH_MAX];
+	size_t i, len = strlen(dir);
+
+	if (len >= sizeof(path)) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	memcpy(path, dir, len + 1);
+	for (i = 1; i <= len; i++) {
+		if ((path[i] != '/' && path[i] != '\0') || path[i - 1] == '/')
+			continue;
+		path[i] = '\0';
+		/* Whether what is there is a folder, the file's making tells. */
+		if (mkdir(path, 0777) < 0 && errno != EEXIST)
+			return -1;
+		path[i] = dir[i];
+	}
+	return 0;
+}
+
+/*
  * Makes the file that receives the data, in dir: unnamed when the file
  * system allows it (returns with tmppath empty), else a temporary file
  * named in tmppath. Returns its descriptor or ends the program.
@@ -283,28 +314,47 @@ make_file(const char *dir)
 }
 
 /*
- * Gives the whole file out its name, path; replaces a file there only when
- * force is set. Call with the signals that end the run held (hold_ends):
- * tmppath changes. Returns 0, or -1 with errno set.
+ * Gives the whole file out its name: path, or when force is not set and
+ * something has that name, the first free one of path.1, path.2, ...,
+ * which is then copied to path (an array of PATH_MAX bytes). With force a
+ * file there is replaced. Call with the signals that end the run held
+ * (hold_ends): tmppath changes. Returns 0, or -1 with errno set.
  */
 static int
-put_in_place(int out, const char *dir, const char *path, int force)
+put_in_place(int out, const char *dir, char *path, int force)
 {
 	char proc[64], name[PATH_MAX];
-	int i;
+	int i, made;
 
-	if (tmppath[0] != '\0') {
-		/* link() fails rather than replace a file made meanwhile. */
-		if ((force ? rename(tmppath, path) : link(tmppath, path)) < 0)
-			return -1;
-		if (!force)
+	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
+	if (!force) {
+		/* A link never replaces what is there, even if made meanwhile. */
+		for (i = 0;; i++) {
+			if (snprintf(name, sizeof(name), i == 0 ? "%s" : "%s.%d",
+			    path, i) >= (int)sizeof(name)) {
+				errno = ENAMETOOLONG;
+				return -1;
+			}
+			made = tmppath[0] != '\0' ? link(tmppath, name) :
+			    linkat(AT_FDCWD, proc, AT_FDCWD, name,
+			    AT_SYMLINK_FOLLOW);
+			if (made == 0)
+				break;
+			if (errno != EEXIST)
+				return -1;
+		}
+		memcpy(path, name, sizeof(name));
+		if (tmppath[0] != '\0')
 			unlink(tmppath);
 		tmppath[0] = '\0';
 		return 0;
 	}
-	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
-	if (!force)
-		return linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+	if (tmppath[0] != '\0') {
+		if (rename(tmppath, path) < 0)
+			return -1;
+		tmppath[0] = '\0';
+		return 0;
+	}
 	/*
 	 * Replacing: a name of its own first, then rename over the old file.
 	 * A name is in tmppath only once it is ours.
@@ -365,7 +415,7 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 /*
  * The port's open: the file was made before connecting, so this only names
  * where it goes. Returns 0, or -1 with the reason recorded when the path is
- * too long or a file is there and force is not set.
+ * too long.
  */
 int
 quill_port_open(struct quill_receiver *r, const char *base)
@@ -376,9 +426,6 @@ quill_port_open(struct quill_receiver *r, const char *base)
 	    (int)sizeof(p->path))
 		return failure(p, "%s/%s: path too long", shown(p->dir),
 		    shown(base));
-	if (!p->force && access(p->path, F_OK) == 0)
-		return failure(p, "%s exists (--force replaces it)",
-		    shown(p->path));
 	return 0;
 }
 
@@ -551,6 +598,9 @@ main(int argc, char *argv[])
 	bar = isatty(2);
 
 	/* The file first: a folder that cannot take it spares the sender. */
+	if (make_dirs(port.dir) < 0)
+		die("cannot save files in %s: %s", shown(port.dir),
+		    strerror(errno));
 	port.out = make_file(port.dir);
 	port.fd = connect_sender(host, portarg, wait);
 

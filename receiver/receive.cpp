@@ -38,7 +38,8 @@ end(struct quill_receiver *r, enum quill_result res, const char *why)
   assigns r->base, r->opened, r->why, quill_opens;
   ensures r->opened == quill_opens;
   ensures \result == 0 <==> quill_opens == 1;
-  ensures \result != 0 ==> r->why != \null;
+  ensures \result != 0 ==> r->why != \null && quill_opens == 0;
+  ensures 0 <= \result <= QUILL_COMMIT_FAILED;
 */
 static int
 open_file(struct quill_receiver *r)
@@ -50,10 +51,13 @@ open_file(struct quill_receiver *r)
 		r->why = why;
 		return QUILL_BAD_NAME;
 	}
+	/*@ assert 0 <= base - &r->dec.name[0] < strlen(&r->dec.name[0]); */
 	/*@ assert base == &r->dec.name[0] + (base - &r->dec.name[0]); */
+	/*@ assert strlen(&r->dec.name[0] + (base - &r->dec.name[0])) ==
+	      strlen(&r->dec.name[0]) - (base - &r->dec.name[0]); */
 	/*@ assert strlen(base) ==
 	      strlen(&r->dec.name[0]) - (base - &r->dec.name[0]); */
-	/*@ assert \forall integer j; 0 <= j < strlen(base) ==>
+	/*@ assert \forall integer j; 0 <= j <= strlen(base) ==>
 	      base[j] == r->dec.name[(base - &r->dec.name[0]) + j]; */
 	if (quill_port_open(r, base) != 0) {
 		r->why = "the port would not store it";
@@ -87,6 +91,7 @@ open_file(struct quill_receiver *r)
     (quill_opens == 1 <==> r->dec.stage == QUILL_DATA) &&
     quill_discards == 0 && r->written == r->dec.received;
   ensures \result != 0 ==> r->why != \null && quill_discards == quill_opens;
+  ensures 0 <= \result <= QUILL_COMMIT_FAILED;
 */
 static int
 take(struct quill_receiver *r, const unsigned char *buf, size_t n)

@@ -289,26 +289,36 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
-	for (const auto &kind : file_kinds()) {
-		SCOPED_TRACE(kind_name(kind));
-		const auto env = with_faults(faults, kind);
-		write_file(out_ + "/f", "old");
-		Outcome o = run(stream_of("f", "new"), {}, env);
-		EXPECT_EQ(o.code, 1);
-		EXPECT_EQ(o.err, "quillrecv: " + out_ + "/f exists (--force replaces it)\n");
-		EXPECT_EQ(read_file(out_ + "/f"), "old");
-		o = run(stream_of("f", "new"), { "--force" }, env);
-		EXPECT_EQ(o.code, 0) << o.err;
-		EXPECT_EQ(read_file(out_ + "/f"), "new");
-		EXPECT_EQ(saved(), std::set<std::string>{ "f" });
-		std::filesystem::remove(out_ + "/f");
+	// In turn, into a folder holding a file f and a folder d; what each
+	// run saves as ("": nothing, with err).
+	struct {
+		std::string name, data, flag, as, err;
+	} cases[] = {
+		{ "f", "one", "", "f.1", "" },
+		{ "f", "two", "", "f.2", "" },
+		{ "f", "new", "--force", "f", "" },
+		{ "d", "dir", "", "d.1", "" },
 		// Not even --force replaces a folder.
+		{ "d", "dir", "--force", "", "d: Is a directory" },
+	};
+	for (const auto &kind : file_kinds()) {
+		write_file(out_ + "/f", "old");
 		mkdir((out_ + "/d").c_str(), 0755);
-		o = run(stream_of("d", "new"), { "--force" }, env);
-		EXPECT_EQ(o.code, 1);
-		EXPECT_EQ(o.err, "quillrecv: " + out_ + "/d: Is a directory\n");
-		EXPECT_EQ(saved(), std::set<std::string>{ "d" });
-		rmdir((out_ + "/d").c_str());
+		for (const auto &c : cases) {
+			SCOPED_TRACE(kind_name(kind) + ", " + c.name + " " + c.flag);
+			Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
+			    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
+			    with_faults(faults, kind));
+			EXPECT_EQ(o.code, c.as.empty() ? 1 : 0) << o.err;
+			EXPECT_EQ(o.err, c.err.empty() ? "" : "quillrecv: " + out_ + "/" + c.err + "\n");
+			if (!c.as.empty()) {
+				EXPECT_EQ(read_file(out_ + "/" + c.as), c.data);
+			}
+		}
+		EXPECT_EQ(read_file(out_ + "/f.1"), "one");
+		EXPECT_EQ(saved(), (std::set<std::string>{ "f", "f.1", "f.2", "d", "d.1" }));
+		std::filesystem::remove_all(out_);
+		mkdir(out_.c_str(), 0755);
 	}
 }
 
@@ -330,8 +340,9 @@ TEST_F(Recv, LocalFailures)
 		std::string fault, err;	// err: "" when the file must be saved
 		bool reset, connects = true, kept = false, old = false;
 	} cases[] = {
-		{ "no folder", "f", { "--output", "/nonexistent" }, "", "cannot save "
-		  "files in /nonexistent: No such file or directory", false, false },
+		{ "folders made", "f", { "--output", "made/a/b" }, "", "", false },
+		{ "no folder can be made", "f", { "--output", "stream/a" }, "", "cannot "
+		  "save files in stream/a: Not a directory", false, false },
 		{ "not a folder", "f", { "--output", "stream" }, "", "cannot save "
 		  "files in stream: Not a directory", false, false },
 		{ "no room for the temporary name", "f", { "--output", deep + "./././././" },
@@ -381,9 +392,11 @@ TEST_F(Recv, LocalFailures)
 			s = -1;
 		});
 		if (c.err.empty()) {
+			std::string at = !c.args.empty() && c.args[0] == "--output" ?
+			    path(c.args[1]) : out_;
 			EXPECT_EQ(o.code, 0) << o.err;
-			EXPECT_TRUE(read_file(out_ + "/" + c.name) == data);
-			std::filesystem::remove(out_ + "/" + c.name);
+			EXPECT_TRUE(read_file(at + "/" + c.name) == data);
+			std::filesystem::remove(at + "/" + c.name);
 			continue;
 		}
 		EXPECT_EQ(o.code, 1);

@@ -93,6 +93,9 @@ void	quill_decoder_init(struct quill_decoder *d);
   ensures *datalen == 0 || (*data == buf && *datalen == \result &&
     d->stage == QUILL_DATA &&
     d->received == \old(d->received) + *datalen);
+  ensures *datalen == 0 ==> d->received == \old(d->received);
+  ensures \old(d->stage) == QUILL_DATA ==>
+    d->stage == QUILL_DATA || d->stage == QUILL_FAILED;
 
   behavior empty:
     assumes len == 0;
