@@ -45,25 +45,26 @@ static int
 open_file(struct quill_receiver *r)
 {
 	const char *base, *why;
+	size_t b;
 
 	/*@ assert strlen(&r->dec.name[0]) == r->dec.namelen - 1; */
 	if ((base = quill_base_name(r->dec.name, &why)) == NULL) {
 		r->why = why;
 		return QUILL_BAD_NAME;
 	}
-	/*@ assert 0 <= base - &r->dec.name[0] < strlen(&r->dec.name[0]); */
-	/*@ assert base == &r->dec.name[0] + (base - &r->dec.name[0]); */
-	/*@ assert strlen(&r->dec.name[0] + (base - &r->dec.name[0])) ==
-	      strlen(&r->dec.name[0]) - (base - &r->dec.name[0]); */
-	/*@ assert strlen(base) ==
-	      strlen(&r->dec.name[0]) - (base - &r->dec.name[0]); */
-	/*@ assert \forall integer j; 0 <= j <= strlen(base) ==>
-	      base[j] == r->dec.name[(base - &r->dec.name[0]) + j]; */
-	if (quill_port_open(r, base) != 0) {
+	/* The base name by its index in the name: the form the proof uses. */
+	b = (size_t)(base - r->dec.name);
+	/*@ assert strlen(&r->dec.name[0] + b) == strlen(&r->dec.name[0]) - b; */
+	/*@ assert \forall integer k; 0 <= k < strlen(&r->dec.name[0]) - b ==>
+	      (&r->dec.name[0] + b)[k] != '/' &&
+	      (&r->dec.name[0] + b)[k] != '\\' &&
+	      (unsigned char)(&r->dec.name[0] + b)[k] >= 0x20 &&
+	      (unsigned char)(&r->dec.name[0] + b)[k] != 0x7f; */
+	if (quill_port_open(r, r->dec.name + b) != 0) {
 		r->why = "the port would not store it";
 		return QUILL_NOT_OPENED;
 	}
-	r->base = base;
+	r->base = r->dec.name + b;
 	r->opened = 1;
 	return 0;
 }

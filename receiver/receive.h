@@ -63,16 +63,6 @@ struct quill_receiver {
 /*@ ghost int quill_discards; */	/* the port threw it away */
 /*@ ghost int quill_closed; */		/* the last read saw the close */
 
-/*@
-  // A name a device may store as it is: not empty, "." or "..", and no
-  // '/', '\', C0 control or DEL in it.
-  predicate quill_storable(char *s) =
-    valid_read_string(s) && s[0] != '\0' &&
-    !(s[0] == '.' && (s[1] == '\0' || (s[1] == '.' && s[2] == '\0'))) &&
-    \forall integer j; 0 <= j < strlen(s) ==>
-      s[j] != '/' && s[j] != '\\' &&
-      (unsigned char)s[j] >= 0x20 && (unsigned char)s[j] != 0x7f;
-*/
 
 /*
  * Runs one transfer: reads the stream through the port into buf, a buffer
@@ -81,7 +71,7 @@ struct quill_receiver {
  * what arrived either way. r->port is set to port, for the port's use.
  *
  * What is proven: no run-time error, for any stream and any port within
- * its contract; quill_port_open gets a name that quill_storable allows,
+ * its contract; quill_port_open gets a name a device may store as it is,
  * only once the header is whole; quill_port_write gets the data the
  * decoder hands out, in order, each byte once; quill_port_commit is called
  * only when the stream was whole and the sender had closed, with as many
@@ -129,7 +119,14 @@ long	quill_port_read(struct quill_receiver *r, unsigned char *buf,
  */
 /*@
   requires \valid(r) && r->dec.stage == QUILL_DATA;
-  requires quill_storable(base);
+  // A name a device may store as it is: not empty, "." or "..", and no
+  // '/', '\', C0 control or DEL in it.
+  requires valid_read_string(base) && base[0] != '\0';
+  requires !(base[0] == '.' &&
+    (base[1] == '\0' || (base[1] == '.' && base[2] == '\0')));
+  requires \forall integer j; 0 <= j < strlen(base) ==>
+    base[j] != '/' && base[j] != '\\' &&
+    (unsigned char)base[j] >= 0x20 && (unsigned char)base[j] != 0x7f;
   requires quill_opens == 0;
   assigns quill_opens;
   ensures \result == 0 ? quill_opens == 1 : quill_opens == 0;

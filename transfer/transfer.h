@@ -40,10 +40,12 @@
 */
 void	quill_put_i32le(unsigned char out[QUILL_FIELD], int32_t v);
 
-/* Reads a little-endian 32-bit integer from in[0..3]. */
+/* Reads a little-endian 32-bit integer from in[0..3]; the top bit is the sign. */
 /*@
   requires \valid_read(in + (0 .. QUILL_FIELD - 1));
   assigns \nothing;
+  ensures \result == (in[3] < 0x80 ? in[3] : in[3] - 0x100) * 0x1000000 +
+    in[2] * 0x10000 + in[1] * 0x100 + in[0];
 */
 int32_t	quill_get_i32le(const unsigned char in[QUILL_FIELD]);
 
