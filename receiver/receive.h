@@ -72,8 +72,9 @@ struct quill_receiver {
  *
  * What is proven: no run-time error, for any stream and any port within
  * its contract; quill_port_open gets a name a device may store as it is,
- * only once the header is whole; quill_port_write gets the data the
- * decoder hands out, in order, each byte once; quill_port_commit is called
+ * only once the header is whole; each quill_port_write carries the next
+ * of the data's bytes by count, none twice and none skipped (that they
+ * are the decoder's is tested); quill_port_commit is called
  * only when the stream was whole and the sender had closed, with as many
  * bytes written as announced; quill_port_discard is called exactly when a
  * file was opened and not committed, and at most once.
@@ -150,7 +151,7 @@ int	quill_port_write(struct quill_receiver *r, const unsigned char *data,
 
 /*
  * Keeps the staged file, which is whole, under its name. Returns 0, or -1
- * when it cannot (the file is then not kept).
+ * when it cannot be sure the file is kept; discard follows.
  */
 /*@
   requires \valid(r) && quill_opens == 1;

@@ -4,8 +4,9 @@
  * the header and hands back the file data.
  *
  * It is C99 and C++ alike, allocates nothing and needs only the C standard
- * headers: decoder.h, decoder.cpp, transfer.h and transfer.cpp are all a
- * device needs. The contracts in the comments that open with an @ are
+ * headers: with transfer.h and transfer.cpp it is all a decoder needs (a
+ * device runs it through the receiving core, receiver/receive.h). The
+ * contracts in the comments that open with an @ are
  * ACSL; Frama-C's WP proves them (scripts/prove) for every input, in any
  * pieces: no read or write out of bounds, no overflow, and what each
  * function promises below.
