@@ -258,6 +258,17 @@ progress(const struct quill_decoder *d, int final)
 	bar_drawn = 1;
 }
 
+/* True when path names a folder. Leaves errno alone. */
+static int
+is_dir(const char *path)
+{
+	struct stat st;
+	int e = errno, r = stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+
+	errno = e;
+	return r;
+}
+
 /*
  * Makes folder dir and those above it that are missing, as mkdir -p does.
  * Returns 0, or -1 with errno set.
@@ -277,8 +288,13 @@ make_dirs(const char *dir)
 		if ((path[i] != '/' && path[i] != '\0') || path[i - 1] == '/')
 			continue;
 		path[i] = '\0';
-		/* Whether what is there is a folder, the file's making tells. */
-		if (mkdir(path, 0777) < 0 && errno != EEXIST)
+		/*
+		 * Some file systems refuse to make a folder that is there with
+		 * another error than EEXIST. Whether what is there is a folder,
+		 * the file's making tells.
+		 */
+		if (mkdir(path, 0777) < 0 && errno != EEXIST &&
+		    !is_dir(path))
 			return -1;
 		path[i] = dir[i];
 	}
@@ -314,11 +330,12 @@ make_file(const char *dir)
 }
 
 /*
- * Gives the whole file out its name: path, or when force is not set and
- * something has that name, the first free one of path.1, path.2, ...,
- * which is then copied to path (an array of PATH_MAX bytes). With force a
- * file there is replaced. Call with the signals that end the run held
- * (hold_ends): tmppath changes. Returns 0, or -1 with errno set.
+ * Gives the whole file its name: path, or when force is not set and
+ * something has that name, the first free one of path.1, path.2, ...
+ * With force a file there is replaced. path, an array of PATH_MAX bytes,
+ * is left holding the name tried last. Call with the signals that end the
+ * run held (hold_ends): tmppath changes, and is left naming the temporary
+ * file when that is still there. Returns 0, or -1 with errno set.
  */
 static int
 put_in_place(int out, const char *dir, char *path, int force)
@@ -329,21 +346,21 @@ put_in_place(int out, const char *dir, char *path, int force)
 	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
 	if (!force) {
 		/* A link never replaces what is there, even if made meanwhile. */
-		for (i = 0;; i++) {
-			if (snprintf(name, sizeof(name), i == 0 ? "%s" : "%s.%d",
-			    path, i) >= (int)sizeof(name)) {
-				errno = ENAMETOOLONG;
-				return -1;
-			}
-			made = tmppath[0] != '\0' ? link(tmppath, name) :
-			    linkat(AT_FDCWD, proc, AT_FDCWD, name,
+		memcpy(name, path, sizeof(name));
+		for (i = 1;; i++) {
+			made = tmppath[0] != '\0' ? link(tmppath, path) :
+			    linkat(AT_FDCWD, proc, AT_FDCWD, path,
 			    AT_SYMLINK_FOLLOW);
 			if (made == 0)
 				break;
 			if (errno != EEXIST)
 				return -1;
+			if (i == INT_MAX || snprintf(path, PATH_MAX, "%s.%d",
+			    name, i) >= PATH_MAX) {
+				errno = i == INT_MAX ? EEXIST : ENAMETOOLONG;
+				return -1;
+			}
 		}
-		memcpy(path, name, sizeof(name));
 		if (tmppath[0] != '\0')
 			unlink(tmppath);
 		tmppath[0] = '\0';
@@ -448,7 +465,8 @@ quill_port_write(struct quill_receiver *r, const unsigned char *data,
  * The port's commit: the whole file gets its mode, reaches the disk and
  * takes its name, then the folder is synced so that the name survives a
  * crash. Returns 0, or -1 with the reason recorded; once the file has its
- * name it stays, even when the folder's sync fails.
+ * name it stays, even when the folder's sync fails, and the reason says
+ * where it is.
  */
 int
 quill_port_commit(struct quill_receiver *r)
@@ -473,8 +491,14 @@ quill_port_commit(struct quill_receiver *r)
 		return failure(p, "%s: %s", shown(p->path), strerror(errno));
 	close(p->out);
 	if ((dfd = open(p->dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 ||
-	    (fsync(dfd) < 0 && errno != EINVAL))
-		return failure(p, "%s: %s", shown(p->dir), strerror(errno));
+	    (fsync(dfd) < 0 && errno != EINVAL)) {
+		/* The file has its name: say which, since discard cannot undo it. */
+		failure(p, "%s: %s: %s may not survive a crash", shown(p->dir),
+		    strerror(errno), shown(p->path));
+		if (dfd >= 0)
+			close(dfd);
+		return -1;
+	}
 	close(dfd);
 	return 0;
 }
@@ -628,6 +652,7 @@ main(int argc, char *argv[])
 		/* The port's own failures say what failed. */
 		die("%s", port.failed);
 	}
+	/* Saved: say where */
 	close(port.fd);
 	printf("received %s: %d bytes, saved as %s\n", shown(r.dec.name),
 	    r.dec.size, shown(port.path));

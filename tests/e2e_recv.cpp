@@ -311,6 +311,8 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 			    with_faults(faults, kind));
 			EXPECT_EQ(o.code, c.as.empty() ? 1 : 0) << o.err;
 			EXPECT_EQ(o.err, c.err.empty() ? "" : "quillrecv: " + out_ + "/" + c.err + "\n");
+			EXPECT_EQ(o.out, c.as.empty() ? "" : "received " + c.name + ": 3 bytes, "
+			    "saved as " + out_ + "/" + c.as + "\n");
 			if (!c.as.empty()) {
 				EXPECT_EQ(read_file(out_ + "/" + c.as), c.data);
 			}
@@ -364,7 +366,8 @@ TEST_F(Recv, LocalFailures)
 		{ "old file at the temporary name", ".quillrecv.4242.0", { "--force" },
 		  "pid=4242", "", false, true, false, true },
 		{ "folder sync fails: the file stays", ".quillrecv.4242.0", { "--force" },
-		  "pid=4242,dirsync=5", out_ + ": Input/output error", false, true, true },
+		  "pid=4242,dirsync=5", out_ + ": Input/output error: " + out_ +
+		  "/.quillrecv.4242.0 may not survive a crash", false, true, true },
 		{ "poll fails", "f", {}, "poll=14", "poll: Bad address", false },
 		{ "refused 5 times, 100 ms apart", "f", { "--wait", "1" }, "connect=5", "", false },
 		{ "refused 15 times: over 1 s", "f", { "--wait", "1" }, "connect=15",
@@ -379,10 +382,10 @@ TEST_F(Recv, LocalFailures)
 		if (!c.fault.empty() && faults == nullptr)
 			continue;
 		// A row's own tmpfile fault comes first, so wins over the kind's.
-		std::string spec = c.fault + (kind.empty() || c.fault.empty() ? "" : ",") + kind;
+		std::string wanted = c.fault + (kind.empty() || c.fault.empty() ? "" : ",") + kind;
 		if (c.old)
 			write_file(out_ + "/" + c.name, "old");
-		Outcome o = run(stream_of(c.name, data), c.args, with_faults(faults, spec),
+		Outcome o = run(stream_of(c.name, data), c.args, with_faults(faults, wanted),
 		    [&](Launch &, int &s) {
 			if (c.reset) {
 				struct linger now = { 1, 0 };	// close with a reset

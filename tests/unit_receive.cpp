@@ -70,7 +70,8 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 /* Every row names a.txt, one in a folder. */
 int quill_port_open(struct quill_receiver *r, const char *base)
 { return call(r, 'o') || strcmp(base, "a.txt") != 0 ? -1 : 0; }
-int quill_port_commit(struct quill_receiver *r) { return call(r, 'c'); }
+int quill_port_commit(struct quill_receiver *r)
+{ return call(r, 'c') || strcmp(r->base, "a.txt") != 0 ? -1 : 0; }
 void quill_port_discard(struct quill_receiver *r) { call(r, 'd'); }
 
 int
