@@ -89,6 +89,14 @@ put_raw(char *out, size_t o, const char *from, size_t n)
 /*@ ghost
   // Proof steps for the escape's loop, each in a context of its own.
   /@
+    requires \forall integer j; o <= j < o + w ==>
+      0x20 <= (unsigned char)s[j] <= 0x7e;
+    assigns \nothing;
+    ensures \forall integer j; o <= j < o + w ==> quill_at(s, j, o + w);
+  @/
+  static void quill_ascii(char *s, size_t o, size_t w) {}
+
+  /@
     requires 1 <= w <= 4;
     requires quill_at(s, o, o + w);
     requires w >= 2 ==> quill_at(s, o + 1, o + w);
@@ -140,14 +148,10 @@ quill_escape(char *out, size_t size, const char *s)
 				put_hex(out, o + 4, (unsigned char)s[i + 1]);
 			/*@ assert \forall integer j; 0 <= j < o ==>
 			      out[j] == \at(out[j], LoopCurrent); */
-			/*@ assert \forall integer p; 0 <= p < o ==>
-			      \at(quill_char(out, p, o), LoopCurrent) ==>
-			      quill_char(out, p, o + w); */
 			/*@ assert \forall integer j; 0 <= j < o ==>
 			      \at(quill_at(out, j, o), LoopCurrent) ==>
 			      quill_at(out, j, o + w); */
-			/*@ assert \forall integer j; o <= j < o + w ==>
-			      quill_at(out, j, o + w); */
+			/*@ ghost quill_ascii(out, o, w); */
 			/*@ ghost quill_join(out, o, w); */
 		} else if (b == '\\') {
 			out[o] = '\\';
@@ -161,12 +165,7 @@ quill_escape(char *out, size_t size, const char *s)
 			      \at(quill_at(out, j, o), LoopCurrent) ==>
 			      quill_at(out, j, o + w); */
 			/*@ assert out[o] == '\\' && out[o + 1] == '\\'; */
-			/*@ assert quill_char(out, o, o + 2); */
-			/*@ assert quill_char(out, o + 1, o + 2); */
-			/*@ assert quill_at(out, o, o + 2) &&
-			      quill_at(out, o + 1, o + 2); */
-			/*@ assert \forall integer j; o <= j < o + w ==>
-			      quill_at(out, j, o + w); */
+			/*@ ghost quill_ascii(out, o, w); */
 			/*@ ghost quill_join(out, o, w); */
 		} else {
 			/*@ assert quill_char((char *)s, i, i + n); */
@@ -184,9 +183,6 @@ quill_escape(char *out, size_t size, const char *s)
 			      (w >= 4 ==> quill_at(out, o + 3, o + w)); */
 			/*@ assert \forall integer j; 0 <= j < o ==>
 			      out[j] == \at(out[j], LoopCurrent); */
-			/*@ assert \forall integer p; 0 <= p < o ==>
-			      \at(quill_char(out, p, o), LoopCurrent) ==>
-			      quill_char(out, p, o + w); */
 			/*@ assert \forall integer j; 0 <= j < o ==>
 			      \at(quill_at(out, j, o), LoopCurrent) ==>
 			      quill_at(out, j, o + w); */
