@@ -28,7 +28,8 @@ utf8_at(const char *s, size_t i, size_t len)
 	n = b < 0xc2 ? 0 : b < 0xe0 ? 2 : b < 0xf0 ? 3 : b < 0xf5 ? 4 : 0;
 	if (n == 0 || n > len - i)
 		return 0;
-	/* Its range keeps out overlong forms, surrogates and beyond U+10FFFF. */
+	/* The second byte's range keeps out overlong forms, surrogates and
+	 * code points beyond U+10FFFF. */
 	t = (unsigned char)s[i + 1];
 	if (t < (b == 0xe0 ? 0xa0 : b == 0xf0 ? 0x90 : 0x80) ||
 	    t > (b == 0xed ? 0x9f : b == 0xf4 ? 0x8f : 0xbf))
@@ -87,7 +88,10 @@ put_raw(char *out, size_t o, const char *from, size_t n)
 }
 
 /*@ ghost
-  // Proof steps for the escape's loop, each in a context of its own.
+  // Proof steps for the escape's loop, each proven in a context of its
+  // own, where the loop's would swamp the provers.
+
+  // Printable ASCII bytes at s[o .. o + w - 1] are each shown.
   /@
     requires \forall integer j; o <= j < o + w ==>
       0x20 <= (unsigned char)s[j] <= 0x7e;
@@ -96,6 +100,7 @@ put_raw(char *out, size_t o, const char *from, size_t n)
   @/
   static void quill_ascii(char *s, size_t o, size_t w) {}
 
+  // The w bytes of a character shown at s[o] are each shown.
   /@
     requires 1 <= w <= 4;
     requires quill_at(s, o, o + w);
@@ -107,6 +112,7 @@ put_raw(char *out, size_t o, const char *from, size_t n)
   @/
   static void quill_spread(char *s, size_t o, size_t w) {}
 
+  // What is shown before s[o] and from it, together.
   /@
     requires \forall integer j; 0 <= j < o ==> quill_at(s, j, o + w);
     requires \forall integer j; o <= j < o + w ==> quill_at(s, j, o + w);
@@ -142,6 +148,10 @@ quill_escape(char *out, size_t size, const char *s)
 		if (w >= size - o)
 			break;
 		/*@ assert o + w < size; */
+		/*
+		 * Each way, the assertions carry what out[0 .. o - 1] showed
+		 * past the write, and the ghost calls add what it wrote.
+		 */
 		if (raw) {
 			put_hex(out, o, b);
 			if (n == 2)
@@ -193,7 +203,7 @@ quill_escape(char *out, size_t size, const char *s)
 		o += w;
 		i += n;
 	}
-	/*@ ghost done: ; */
+	/*@ ghost done: ; */	/* what the loop left, for the proof */
 	out[o] = '\0';
 	/*@ assert end: \forall integer j; 0 <= j < o ==>
 	      \at(quill_at(out, j, o), done) ==> quill_at(out, j, o); */

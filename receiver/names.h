@@ -48,8 +48,8 @@
       0x20 <= (unsigned char)s[p] && (unsigned char)s[p] <= 0x7e) &&
     ((unsigned char)s[p] == 0xc2 ==> (unsigned char)s[p + 1] >= 0xa0);
 
-  // s[j] starts a character that a terminal shows, ends before s[n], or
-  // continues one that starts 1 to 3 bytes before it.
+  // s[j] starts a character that a terminal shows and that ends before
+  // s[n], or continues such a character that starts 1 to 3 bytes before.
   predicate quill_at{L}(char *s, integer j, integer n) =
     quill_char(s, j, n) ||
     (j >= 1 && quill_width(s[j - 1]) >= 2 && quill_char(s, j - 1, n)) ||
