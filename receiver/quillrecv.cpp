@@ -258,17 +258,6 @@ progress(const struct quill_decoder *d, int final)
 	bar_drawn = 1;
 }
 
-/* True when path names a folder. Leaves errno alone. */
-static int
-is_dir(const char *path)
-{
-	struct stat st;
-	int e = errno, r = stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-
-	errno = e;
-	return r;
-}
-
 /*
  * Makes folder dir and those above it that are missing, as mkdir -p does.
  * Returns 0, or -1 with errno set.
@@ -288,13 +277,8 @@ make_dirs(const char *dir)
 		if ((path[i] != '/' && path[i] != '\0') || path[i - 1] == '/')
 			continue;
 		path[i] = '\0';
-		/*
-		 * Some file systems refuse to make a folder that is there with
-		 * another error than EEXIST. Whether what is there is a folder,
-		 * the file's making tells.
-		 */
-		if (mkdir(path, 0777) < 0 && errno != EEXIST &&
-		    !is_dir(path))
+		/* Whether what is there is a folder, the file's making tells. */
+		if (mkdir(path, 0777) < 0 && errno != EEXIST)
 			return -1;
 		path[i] = dir[i];
 	}

@@ -362,6 +362,9 @@ TEST_F(Recv, LocalFailures)
 		{ "fsync fails", "f", {}, "fsyncfail=5", out_ + "/f: Input/output error",
 		  false },
 		{ "folder sync: EINVAL", "f", {}, "dirsync=22", "", false },
+		// Kept, and no room for NAME.1 beside a name of the longest length.
+		{ "no numbered name", std::string(255, 'm'), {}, "", out_ + "/" +
+		  std::string(255, 'm') + ".1: File name too long", false, true, true, true },
 		// The name --force tries first (pid 4242): an old file's, or the file's own.
 		{ "old file at the temporary name", ".quillrecv.4242.0", { "--force" },
 		  "pid=4242", "", false, true, false, true },
