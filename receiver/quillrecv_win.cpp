@@ -1,0 +1,837 @@
+/*
+ * quillrecv for Windows: stand-in for the device. Connects to a running
+ * sender, reads the transfer stream and saves the file under its base name
+ * in a folder; a file of that name already there is kept, and the new one
+ * saved under the first free NAME.1, NAME.2, ... unless --force replaces it.
+ *
+ *	quillrecv [--host HOST] [--port PORT] [--output DIR] [--wait SECONDS]
+ *	    [--timeout SECONDS] [--force]
+ *
+ * Exit status 0 only when the file arrived whole; only then does it get a
+ * name in the folder, so a broken or interrupted stream leaves nothing.
+ * The receiving rules are receive.cpp's; this is their Windows port (the
+ * quill_port_* functions) and the command around them, kept parallel to
+ * quillrecv.cpp, the POSIX one. Arguments and paths are UTF-8 inside and
+ * UTF-16 at the system's calls. Whatever the sender writes is hostile
+ * until checked: nothing of it reaches the console raw.
+ */
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <getopt.h>
+#include <io.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "names.h"
+#include "receive.h"
+
+#ifndef QUILL_VERSION
+#define QUILL_VERSION "unknown"
+#endif
+
+/* A path as UTF-8, with its zero; as UTF-16 it never takes more units. */
+#define PATH_BYTES	4096
+
+/* winerror.h's, which not every mingw-w64 has: "Is a directory". */
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED	336L
+#endif
+
+/* The longest name a Windows file system takes, in UTF-16 units. */
+#define NAME_UNITS	255
+
+static const char usage[] =
+    "usage: quillrecv [--host HOST] [--port PORT] [--output DIR] "
+    "[--wait SECONDS]\n"
+    "                 [--timeout SECONDS] [--force]\n"
+    "\n"
+    "Connects to a quillsend sender, receives one file and saves it in DIR\n"
+    "under the base name the sender gives.\n"
+    "\n"
+    "  --host HOST        sender's address (default 127.0.0.1)\n"
+    "  --port PORT        sender's port (default 21)\n"
+    "  --output DIR       folder to save the file in, made if missing\n"
+    "                     (default .)\n"
+    "  --wait SECONDS     how long to try to reach the sender (default 10)\n"
+    "  --timeout SECONDS  give up when no byte arrives for this long\n"
+    "                     (default 30; 0 waits forever)\n"
+    "  --force            replace a file of the same name, instead of\n"
+    "                     saving as NAME.1, NAME.2, ...\n"
+    "  --version          print the version and exit\n"
+    "  -h, --help         print this help and exit\n";
+
+/*
+ * The file being received, made before connecting and marked
+ * delete-pending at once: the system removes it when the process ends,
+ * however it ends, unless a commit has given it its name. die() closes it,
+ * which removes it then. The mark is cleared only inside committing, which
+ * the console's end events wait for (see ended).
+ */
+static HANDLE staged = INVALID_HANDLE_VALUE;
+static CRITICAL_SECTION committing;
+static int bar;			/* standard error is a console */
+static int bar_drawn;		/* the cursor is at the end of a bar */
+static const struct quill_decoder *bar_of;
+
+/* The port's state, which quill_receive hands to each quill_port_* call. */
+struct port {
+	SOCKET		 fd;		/* the connection to the sender */
+	const char	*dir;
+	double		 timeout;	/* seconds without a byte; 0: none */
+	int		 force;		/* replace a file of the same name */
+	wchar_t		 stagedpath[PATH_BYTES];	/* the staged file's name */
+	char		 path[PATH_BYTES];	/* named once the header is whole */
+	char		 failed[8 * PATH_BYTES];	/* why the port failed */
+};
+
+static void progress(const struct quill_decoder *, int);
+
+/*
+ * Returns s as escaped for a console (see quill_escape). The result lives
+ * in one of two static buffers, so it stays valid until the second call
+ * after; it holds all of any string shorter than PATH_BYTES.
+ */
+static const char *
+shown(const char *s)
+{
+	static char bufs[2][4 * PATH_BYTES + 1];
+	static int which;
+
+	which ^= 1;
+	quill_escape(bufs[which], sizeof(bufs[which]), s);
+	return bufs[which];
+}
+
+/*
+ * Returns path, one of the port's own (a folder, or a folder, '\' and a
+ * base name), as shown(path) does but with each backslash shown as one: in
+ * a path it is only a separator, since a base name never holds one. Shares
+ * shown's buffers.
+ */
+static const char *
+shown_path(const char *path)
+{
+	char *s = (char *)shown(path), *to = s;
+	const char *from;
+
+	/* The escape writes a backslash as two, any other byte as \xHH. */
+	for (from = s; *from != '\0'; ) {
+		if (from[0] == '\\' && from[1] == '\\') {
+			*to++ = '\\';
+			from += 2;
+			continue;
+		}
+		if (from[0] == '\\') {
+			memmove(to, from, 4);
+			to += 4;
+			from += 4;
+			continue;
+		}
+		*to++ = *from++;
+	}
+	*to = '\0';
+	return s;
+}
+
+/*
+ * Returns the system's reason for error e (a Windows or Windows Sockets
+ * error): in the words Linux uses for those its tests meet, else the
+ * system's own English text. Lives in a static buffer until the next call.
+ */
+static const char *
+reason(DWORD e)
+{
+	static const struct {
+		DWORD		 e;
+		const char	*words;
+	} linux_words[] = {
+		{ ERROR_FILE_NOT_FOUND,		"No such file or directory" },
+		{ ERROR_PATH_NOT_FOUND,		"No such file or directory" },
+		{ ERROR_ACCESS_DENIED,		"Permission denied" },
+		{ ERROR_DISK_FULL,		"No space left on device" },
+		{ ERROR_HANDLE_DISK_FULL,	"No space left on device" },
+		{ ERROR_DIRECTORY,		"Not a directory" },
+		{ ERROR_FILENAME_EXCED_RANGE,	"File name too long" },
+		{ ERROR_DIRECTORY_NOT_SUPPORTED, "Is a directory" },
+		{ WSAECONNREFUSED,		"Connection refused" },
+		{ WSAECONNRESET,		"Connection reset by peer" },
+		{ WSAENETUNREACH,		"Network is unreachable" },
+		{ WSAEHOSTUNREACH,		"No route to host" },
+		{ WSAETIMEDOUT,			"Connection timed out" },
+	};
+	static char text[512];
+	DWORD n, lang;
+	unsigned i;
+
+	for (i = 0; i < sizeof(linux_words) / sizeof(linux_words[0]); i++)
+		if (linux_words[i].e == e)
+			return linux_words[i].words;
+	/* English where the system has it, else its own language. */
+	lang = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+	if ((n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM |
+	    FORMAT_MESSAGE_IGNORE_INSERTS, NULL, e, lang, text, sizeof(text),
+	    NULL)) == 0)
+		n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM |
+		    FORMAT_MESSAGE_IGNORE_INSERTS, NULL, e, 0, text,
+		    sizeof(text), NULL);
+	if (n == 0) {
+		snprintf(text, sizeof(text), "error %lu", (unsigned long)e);
+		return text;
+	}
+	while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' ||
+	    text[n - 1] == '.' || text[n - 1] == ' '))
+		text[--n] = '\0';
+	return text;
+}
+
+/* Prints "quillrecv: " and the message on standard error and exits 1. */
+static void __attribute__((noreturn, format(gnu_printf, 1, 2)))
+die(const char *fmt, ...)
+{
+	va_list ap;
+
+	/* Marked delete-pending, the staged file goes with its handle. */
+	if (staged != INVALID_HANDLE_VALUE)
+		CloseHandle(staged);
+	if (bar_drawn) {
+		/* Show what arrived before saying why it stops there. */
+		progress(bar_of, 1);
+		fputc('\n', stderr);
+	}
+	fputs("quillrecv: ", stderr);
+	va_start(ap, fmt);
+	vfprintf(stderr, fmt, ap);
+	va_end(ap);
+	fputc('\n', stderr);
+	exit(1);
+}
+
+/* Records why the port failed, for main to say; returns -1. */
+static int __attribute__((format(gnu_printf, 2, 3)))
+failure(struct port *p, const char *fmt, ...)
+{
+	va_list ap;
+
+	va_start(ap, fmt);
+	vsnprintf(p->failed, sizeof(p->failed), fmt, ap);
+	va_end(ap);
+	return -1;
+}
+
+/*
+ * Ctrl-C, Ctrl-Break, a closed console window: the staged file goes with
+ * the process by itself, but not while a commit has its mark cleared.
+ * Waits for a commit (or the file's making) in progress and keeps any other
+ * from starting, then lets the default handling end the process.
+ */
+static BOOL WINAPI
+ended(DWORD event)
+{
+	if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ||
+	    event == CTRL_CLOSE_EVENT)
+		EnterCriticalSection(&committing);
+	return FALSE;
+}
+
+/*
+ * Marks file h to be removed when its last handle closes (on 1), or keeps
+ * it (on 0). Returns 0, or -1 with the last error set.
+ */
+static int
+mark(HANDLE h, BOOL on)
+{
+	FILE_DISPOSITION_INFO d;
+
+	d.DeleteFile = on;
+	return SetFileInformationByHandle(h, FileDispositionInfo, &d,
+	    sizeof(d)) ? 0 : -1;
+}
+
+/*
+ * Writes s, UTF-8, into w, an array of PATH_BYTES UTF-16 units. Returns 0,
+ * or -1 when s is not UTF-8 or does not fit.
+ */
+static int
+widen(const char *s, wchar_t *w)
+{
+	return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s, -1, w,
+	    PATH_BYTES) > 0 ? 0 : -1;
+}
+
+/* Seconds on a clock that only goes forward. */
+static double
+now(void)
+{
+	static LARGE_INTEGER hz;
+	LARGE_INTEGER t;
+
+	if (hz.QuadPart == 0)
+		QueryPerformanceFrequency(&hz);
+	QueryPerformanceCounter(&t);
+	return (double)t.QuadPart / (double)hz.QuadPart;
+}
+
+/*
+ * One attempt to connect fd to a: bounded by left seconds when left > 0,
+ * else by the system alone. Returns 0, a Windows Sockets error, or -1 when
+ * left ran out with no answer.
+ */
+static int
+attempt(SOCKET fd, const struct addrinfo *a, double left)
+{
+	struct timeval bound;
+	fd_set wfds, efds;
+	u_long on = 1, off = 0;
+	int e, elen = sizeof(e), ready;
+
+	if (left <= 0)
+		return connect(fd, a->ai_addr, (int)a->ai_addrlen) == 0 ? 0 :
+		    WSAGetLastError();
+	ioctlsocket(fd, FIONBIO, &on);
+	if (connect(fd, a->ai_addr, (int)a->ai_addrlen) != 0 &&
+	    (e = WSAGetLastError()) != WSAEWOULDBLOCK)
+		return e;
+	FD_ZERO(&wfds);
+	FD_ZERO(&efds);
+	FD_SET(fd, &wfds);
+	FD_SET(fd, &efds);
+	bound.tv_sec = (long)left;
+	bound.tv_usec = (long)((left - (double)bound.tv_sec) * 1e6);
+	if ((ready = select(0, NULL, &wfds, &efds, &bound)) == 0)
+		return -1;
+	if (ready == SOCKET_ERROR)
+		return WSAGetLastError();
+	/* A refused attempt ends in efds, with its reason in SO_ERROR. */
+	if (getsockopt(fd, SOL_SOCKET, SO_ERROR, (char *)&e, &elen) != 0)
+		return WSAGetLastError();
+	if (e == 0 && !FD_ISSET(fd, &wfds))
+		e = WSAECONNREFUSED;
+	ioctlsocket(fd, FIONBIO, &off);
+	return e;
+}
+
+/*
+ * Connects to host:port, retrying every 100 ms while nothing listens there,
+ * for up to wait seconds in all: an attempt that gets no answer ends with
+ * them. With wait 0 it tries once, and only the system bounds that try.
+ * Returns the socket or ends the program.
+ */
+static SOCKET
+connect_sender(const char *host, const char *port, double wait)
+{
+	struct addrinfo hints, *res;
+	double end = now() + wait, left = 0;
+	SOCKET fd;
+	int e;
+
+	memset(&hints, 0, sizeof(hints));
+	hints.ai_family = AF_INET;
+	hints.ai_socktype = SOCK_STREAM;
+	if ((e = getaddrinfo(host, port, &hints, &res)) != 0)
+		die("%s port %s: %s", host, port, gai_strerrorA(e));
+	for (;;) {
+		if ((fd = socket(res->ai_family, res->ai_socktype,
+		    res->ai_protocol)) == INVALID_SOCKET)
+			die("socket: %s", reason((DWORD)WSAGetLastError()));
+		if (wait > 0 && (left = end - now()) < 0.001)
+			left = 0.001;
+		if ((e = attempt(fd, res, left)) == 0)
+			break;
+		closesocket(fd);
+		if (e == -1)
+			die("connect to %s port %s: no answer in %g s", host,
+			    port, wait);
+		if (e != WSAECONNREFUSED || now() >= end)
+			die("connect to %s port %s: %s", host, port,
+			    reason((DWORD)e));
+		Sleep(100);
+	}
+	freeaddrinfo(res);
+	return fd;
+}
+
+/*
+ * Draws the progress bar on standard error, a console, at most ten times
+ * a second unless final: the last one drawn shows what arrived.
+ */
+static void
+progress(const struct quill_decoder *d, int final)
+{
+	static double last;
+	static int64_t shown_received = -1;
+	char line[41];
+	int pct, fill;
+
+	if (d->received == shown_received || (!final && now() - last < 0.1))
+		return;
+	pct = d->size > 0 ? (int)(d->received * 100 / d->size) : 100;
+	fill = pct * 40 / 100;
+	memset(line, '#', (size_t)fill);
+	memset(line + fill, '.', (size_t)(40 - fill));
+	line[40] = '\0';
+	fprintf(stderr, "\r[%s] %3d%% %lld/%d", line, pct,
+	    (long long)d->received, d->size);
+	last = now();
+	shown_received = d->received;
+	bar_of = d;
+	bar_drawn = 1;
+}
+
+/* True when w names a folder. */
+static int
+is_dir(const wchar_t *w)
+{
+	DWORD a = GetFileAttributesW(w);
+
+	return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+/*
+ * Makes folder dir and those above it that are missing, as mkdir -p does;
+ * a drive (C:) or a share (\\server\share) at its start is taken as there.
+ * Returns 0, or the error: ERROR_DIRECTORY when something on the way is
+ * there but no folder.
+ */
+static DWORD
+make_dirs(const char *dir)
+{
+	wchar_t path[PATH_BYTES];
+	size_t i, len, seps = 0;
+	wchar_t c;
+	DWORD e;
+
+	if (widen(dir, path) < 0)
+		return ERROR_FILENAME_EXCED_RANGE;
+	len = wcslen(path);
+	i = 1;
+	if (len >= 2 && path[1] == L':')
+		i = 3;
+	else if (len >= 2 && wcschr(L"/\\", path[0]) && wcschr(L"/\\", path[1]))
+		/* A share's first folder comes after its fourth separator. */
+		for (i = 2; i < len && seps < 2; i++)
+			seps += wcschr(L"/\\", path[i]) != NULL;
+	for (; i <= len; i++) {
+		if ((path[i] != L'/' && path[i] != L'\\' && path[i] != L'\0') ||
+		    path[i - 1] == L'/' || path[i - 1] == L'\\')
+			continue;
+		c = path[i];
+		path[i] = L'\0';
+		/* A folder that is there is taken, whatever else stops a mkdir. */
+		if (!CreateDirectoryW(path, NULL) && !is_dir(path)) {
+			e = GetLastError();
+			return e == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : e;
+		}
+		path[i] = c;
+	}
+	return 0;
+}
+
+/*
+ * Makes the file that receives the data, DIR\.quillrecv.PID.N with the first
+ * N not taken, marked delete-pending; its name is left in p->stagedpath.
+ * Returns its handle or ends the program.
+ */
+static HANDLE
+make_file(struct port *p)
+{
+	char name[PATH_BYTES];
+	HANDLE out;
+	DWORD e;
+	int i;
+
+	for (i = 0;; i++) {
+		if (snprintf(name, sizeof(name), "%s\\.quillrecv.%lu.%d", p->dir,
+		    (unsigned long)GetCurrentProcessId(), i) >= (int)sizeof(name) ||
+		    widen(name, p->stagedpath) < 0)
+			die("cannot save files in %s: %s", shown_path(p->dir),
+			    reason(ERROR_FILENAME_EXCED_RANGE));
+		/* Made and marked with the console's ends held back. */
+		EnterCriticalSection(&committing);
+		out = CreateFileW(p->stagedpath, GENERIC_WRITE | DELETE,
+		    FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+		    FILE_ATTRIBUTE_NORMAL, NULL);
+		e = GetLastError();
+		if (out != INVALID_HANDLE_VALUE && mark(out, TRUE) < 0) {
+			e = GetLastError();
+			CloseHandle(out);
+			DeleteFileW(p->stagedpath);
+			out = INVALID_HANDLE_VALUE;
+		}
+		LeaveCriticalSection(&committing);
+		if (out != INVALID_HANDLE_VALUE)
+			return out;
+		if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS)
+			die("cannot save files in %s: %s", shown_path(p->dir),
+			    reason(e));
+	}
+}
+
+/* The UTF-16 units of the last name in path w. */
+static size_t
+name_units(const wchar_t *w)
+{
+	const wchar_t *sep = wcsrchr(w, L'\\');
+
+	return wcslen(sep != NULL ? sep + 1 : w);
+}
+
+/*
+ * Gives the whole file its name: p->path, or when force is not set and
+ * something has that name, the first free one of path.1, path.2, ...
+ * With force a file there is replaced, never a folder. p->path is left
+ * holding the name tried last. Call inside committing: the file's mark is
+ * cleared for the move and set again when it fails. Returns 0, or -1 with
+ * the last error set.
+ */
+static int
+put_in_place(struct port *p)
+{
+	char name[PATH_BYTES];
+	wchar_t to[PATH_BYTES];
+	DWORD e, how = MOVEFILE_WRITE_THROUGH;
+	int i;
+
+	if (p->force)
+		how |= MOVEFILE_REPLACE_EXISTING;
+	if (mark(staged, FALSE) < 0)
+		return -1;
+	memcpy(name, p->path, sizeof(name));
+	for (i = 1;; i++) {
+		if (widen(p->path, to) < 0 || name_units(to) > NAME_UNITS) {
+			e = ERROR_FILENAME_EXCED_RANGE;
+			break;
+		}
+		/* Without MOVEFILE_REPLACE_EXISTING it never replaces. */
+		if (MoveFileExW(p->stagedpath, to, how))
+			return 0;
+		e = GetLastError();
+		if (p->force && is_dir(to)) {
+			e = ERROR_DIRECTORY_NOT_SUPPORTED;
+			break;
+		}
+		if (p->force || (e != ERROR_ALREADY_EXISTS &&
+		    e != ERROR_FILE_EXISTS))
+			break;
+		if (i == INT_MAX || snprintf(p->path, sizeof(p->path), "%s.%d",
+		    name, i) >= (int)sizeof(p->path)) {
+			e = i == INT_MAX ? ERROR_FILE_EXISTS :
+			    ERROR_FILENAME_EXCED_RANGE;
+			break;
+		}
+	}
+	mark(staged, TRUE);
+	SetLastError(e);
+	return -1;
+}
+
+/*
+ * True when Windows can store base, a name the core has checked: none of
+ * < > : " | ? *, no trailing dot or space, no device name (CON, PRN, AUX,
+ * NUL, COM1-9, LPT1-9, in any case, alone or before a dot), and UTF-8.
+ */
+static int
+windows_allows(const char *base)
+{
+	static const wchar_t *const devices[] = { L"CON", L"PRN", L"AUX",
+	    L"NUL" };
+	wchar_t w[PATH_BYTES];
+	size_t n, stem;
+	unsigned i;
+
+	if (widen(base, w) < 0)
+		return 0;
+	n = wcslen(w);
+	if (wcspbrk(w, L"<>:\"|?*") != NULL || w[n - 1] == L'.' ||
+	    w[n - 1] == L' ')
+		return 0;
+	/* Windows drops the spaces that end a device name: "CON .txt". */
+	for (stem = wcscspn(w, L"."); stem > 0 && w[stem - 1] == L' '; stem--)
+		continue;
+	for (i = 0; i < sizeof(devices) / sizeof(devices[0]); i++)
+		if (stem == 3 && _wcsnicmp(w, devices[i], 3) == 0)
+			return 0;
+	return !(stem == 4 && (_wcsnicmp(w, L"COM", 3) == 0 ||
+	    _wcsnicmp(w, L"LPT", 3) == 0) && w[3] >= L'1' && w[3] <= L'9');
+}
+
+/*
+ * The port's read: waits for bytes up to the time-out, drawing the bar
+ * first once the header is whole. Returns a count, QUILL_CLOSED,
+ * QUILL_TIMEDOUT, or QUILL_READFAIL with the reason recorded.
+ */
+long
+quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
+{
+	struct port *p = (struct port *)r->port;
+	struct timeval bound;
+	fd_set rfds;
+	int ready, n;
+
+	if (bar && r->dec.stage == QUILL_DATA)
+		progress(&r->dec, 0);
+	FD_ZERO(&rfds);
+	FD_SET(p->fd, &rfds);
+	bound.tv_sec = (long)p->timeout;
+	bound.tv_usec = (long)((p->timeout - (double)bound.tv_sec) * 1e6);
+	ready = select(0, &rfds, NULL, NULL, p->timeout > 0 ? &bound : NULL);
+	if (ready == SOCKET_ERROR) {
+		failure(p, "select: %s", reason((DWORD)WSAGetLastError()));
+		return QUILL_READFAIL;
+	}
+	if (ready == 0)
+		return QUILL_TIMEDOUT;
+	if ((n = recv(p->fd, (char *)buf, len > INT_MAX ? INT_MAX : (int)len,
+	    0)) != SOCKET_ERROR)
+		return n;
+	failure(p, "read: %s", reason((DWORD)WSAGetLastError()));
+	return QUILL_READFAIL;
+}
+
+/*
+ * The port's open: the file was made before connecting, so this names
+ * where it goes, once Windows is known to take the name. Returns 0, or -1
+ * with the reason recorded.
+ */
+int
+quill_port_open(struct quill_receiver *r, const char *base)
+{
+	struct port *p = (struct port *)r->port;
+	wchar_t w[PATH_BYTES];
+
+	if (snprintf(p->path, sizeof(p->path), "%s\\%s", p->dir, base) >=
+	    (int)sizeof(p->path))
+		return failure(p, "%s\\%s: path too long", shown_path(p->dir),
+		    shown(base));
+	/* Before any byte is written: "dir\CON" must never reach a device. */
+	if (!windows_allows(base))
+		return failure(p, "%s: not a name Windows allows",
+		    shown_path(p->path));
+	if (widen(base, w) < 0 || wcslen(w) > NAME_UNITS)
+		return failure(p, "%s: %s", shown_path(p->path),
+		    reason(ERROR_FILENAME_EXCED_RANGE));
+	return 0;
+}
+
+/* The port's write: all len bytes, a short write followed by the rest. */
+int
+quill_port_write(struct quill_receiver *r, const unsigned char *data,
+    size_t len)
+{
+	struct port *p = (struct port *)r->port;
+	DWORD w;
+
+	for (; len > 0; len -= w, data += w)
+		if (!WriteFile(staged, data, len > INT_MAX ? INT_MAX :
+		    (DWORD)len, &w, NULL))
+			return failure(p, "%s: %s", shown_path(p->path),
+			    reason(GetLastError()));
+	return 0;
+}
+
+/*
+ * The port's commit: the whole file reaches the disk and takes its name,
+ * the move itself written through. Returns 0, or -1 with the reason
+ * recorded and the file still marked to go.
+ */
+int
+quill_port_commit(struct quill_receiver *r)
+{
+	struct port *p = (struct port *)r->port;
+	DWORD e;
+	int placed;
+
+	if (bar) {
+		progress(&r->dec, 1);
+		fputc('\n', stderr);
+		bar_drawn = 0;
+	}
+	if (!FlushFileBuffers(staged))
+		return failure(p, "%s: %s", shown_path(p->path),
+		    reason(GetLastError()));
+	EnterCriticalSection(&committing);
+	placed = put_in_place(p);
+	e = GetLastError();
+	LeaveCriticalSection(&committing);
+	if (placed < 0)
+		return failure(p, "%s: %s", shown_path(p->path), reason(e));
+	CloseHandle(staged);
+	staged = INVALID_HANDLE_VALUE;
+	return 0;
+}
+
+/* The port's discard: the staged file, still marked, goes with its handle. */
+void
+quill_port_discard(struct quill_receiver *r)
+{
+	(void)r;
+	CloseHandle(staged);
+	staged = INVALID_HANDLE_VALUE;
+}
+
+/*
+ * Returns arg, a --port: a number from 1 to 65535 or the name of a TCP
+ * service. Exits 2 when it is neither.
+ */
+static const char *
+port_arg(const char *arg)
+{
+	char *end;
+	long v;
+
+	if (*arg >= '0' && *arg <= '9') {
+		v = strtol(arg, &end, 10);
+		if (*end == '\0' && v >= 1 && v <= 65535)
+			return arg;
+	} else if (*arg != '\0' && getservbyname(arg, "tcp") != NULL) {
+		return arg;
+	}
+	fprintf(stderr, "quillrecv: bad --port: %s\n", arg);
+	exit(2);
+}
+
+/* Parses a count of seconds for option opt, or exits 2. */
+static double
+seconds(const char *opt, const char *arg)
+{
+	char *end;
+	double v = strtod(arg, &end);
+
+	if (*end != '\0' || end == arg || !(v >= 0) || v > 1e6) {
+		fprintf(stderr, "quillrecv: bad --%s: %s\n", opt, arg);
+		exit(2);
+	}
+	return v;
+}
+
+/*
+ * Returns the arguments as UTF-8, for getopt_long; exits 1 when there is
+ * no memory for them.
+ */
+static char **
+utf8_args(int argc, wchar_t *wargv[])
+{
+	char **argv = (char **)calloc((size_t)argc + 1, sizeof(*argv));
+	int i, n;
+
+	for (i = 0; argv != NULL && i < argc; i++) {
+		n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, NULL, 0, NULL,
+		    NULL);
+		if (n <= 0 || (argv[i] = (char *)malloc((size_t)n)) == NULL)
+			die("arguments: %s", reason(ERROR_NOT_ENOUGH_MEMORY));
+		WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, argv[i], n, NULL,
+		    NULL);
+	}
+	if (argv == NULL)
+		die("arguments: %s", reason(ERROR_NOT_ENOUGH_MEMORY));
+	return argv;
+}
+
+int
+wmain(int argc, wchar_t *wargv[])
+{
+	static const struct option longopts[] = {
+		{ "host",	required_argument,	NULL, 'a' },
+		{ "port",	required_argument,	NULL, 'p' },
+		{ "output",	required_argument,	NULL, 'o' },
+		{ "wait",	required_argument,	NULL, 'w' },
+		{ "timeout",	required_argument,	NULL, 't' },
+		{ "force",	no_argument,		NULL, 'f' },
+		{ "version",	no_argument,		NULL, 'V' },
+		{ "help",	no_argument,		NULL, 'h' },
+		{ NULL,		0,			NULL, 0 }
+	};
+	static unsigned char buf[64 * 1024];
+	static struct quill_receiver r;
+	static struct port port;
+	const char *host = "127.0.0.1", *portarg = "21";
+	char **argv = utf8_args(argc, wargv);
+	double wait = 10;
+	WSADATA wsd;
+	DWORD e;
+	int ch;
+
+	port.dir = ".";
+	port.timeout = 30;
+	/* Windows Sockets first: --port looks up service names. */
+	if ((e = (DWORD)WSAStartup(MAKEWORD(2, 2), &wsd)) != 0)
+		die("WSAStartup: %s", reason(e));
+
+	/* Options */
+	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
+		switch (ch) {
+		case 'a': host = optarg; break;
+		case 'p': portarg = port_arg(optarg); break;
+		case 'o': port.dir = optarg; break;
+		case 'f': port.force = 1; break;
+		case 'w': wait = seconds("wait", optarg); break;
+		case 't': port.timeout = seconds("timeout", optarg); break;
+		case 'V':
+			printf("quillrecv %s\n", QUILL_VERSION);
+			return 0;
+		case 'h':
+			fputs(usage, stdout);
+			return 0;
+		default:
+			fputs(usage, stderr);
+			return 2;
+		}
+	}
+	if (optind != argc) {
+		fprintf(stderr, "quillrecv: unexpected argument: %s\n",
+		    argv[optind]);
+		fputs(usage, stderr);
+		return 2;
+	}
+
+	/*
+	 * The partial file goes with the run, whatever ends it: it is marked
+	 * delete-pending. The console's ends only wait for a commit.
+	 */
+	InitializeCriticalSection(&committing);
+	SetConsoleCtrlHandler(ended, TRUE);
+	bar = _isatty(2);
+
+	/* The file first: a folder that cannot take it spares the sender. */
+	if ((e = make_dirs(port.dir)) != 0)
+		die("cannot save files in %s: %s", shown_path(port.dir),
+		    reason(e));
+	staged = make_file(&port);
+	port.fd = connect_sender(host, portarg, wait);
+
+	/* Receive: the core keeps the file only when the stream is whole. */
+	switch (quill_receive(&r, &port, buf, sizeof(buf))) {
+	case QUILL_SAVED:
+		break;
+	case QUILL_BAD_STREAM:
+		die("bad stream: %s", r.why);
+	case QUILL_BAD_NAME:
+		die("bad stream: name \"%s\" %s", shown(r.dec.name), r.why);
+	case QUILL_CUT_SHORT:
+		if (r.dec.stage == QUILL_DATA)
+			die("bad stream: %s (%lld of %d bytes)", r.why,
+			    (long long)r.dec.received, r.dec.size);
+		die("bad stream: %s", r.why);
+	case QUILL_STALLED:
+		if (r.dec.stage == QUILL_DATA)
+			die("no byte for %g s: stream stalled before all data "
+			    "arrived (%lld of %d bytes)", port.timeout,
+			    (long long)r.dec.received, r.dec.size);
+		die("no byte for %g s: stream stalled inside the header "
+		    "(%lld bytes arrived)", port.timeout, (long long)r.total);
+	default:
+		/* The port's own failures say what failed. */
+		die("%s", port.failed);
+	}
+	/* Saved: say where */
+	closesocket(port.fd);
+	printf("received %s: %d bytes, saved as %s\n", shown(r.dec.name),
+	    r.dec.size, shown_path(port.path));
+	return 0;
+}
