@@ -308,13 +308,20 @@ attempt(SOCKET fd, const struct addrinfo *a, double left)
 		return -1;
 	if (ready == SOCKET_ERROR)
 		return WSAGetLastError();
-	/* A refused attempt ends in efds, with its reason in SO_ERROR. */
-	if (getsockopt(fd, SOL_SOCKET, SO_ERROR, (char *)&e, &elen) != 0)
-		return WSAGetLastError();
-	if (e == 0 && !FD_ISSET(fd, &wfds))
-		e = WSAECONNREFUSED;
+	/*
+	 * A failed attempt ends in efds, with its reason in SO_ERROR; one
+	 * in wfds connected. A reset comes only after connecting (Wine puts
+	 * it in efds when it came first): the reads that follow are the
+	 * transfer's to end.
+	 */
+	if (FD_ISSET(fd, &efds)) {
+		if (getsockopt(fd, SOL_SOCKET, SO_ERROR, (char *)&e, &elen) != 0)
+			return WSAGetLastError();
+		if (e != WSAECONNRESET)
+			return e != 0 ? e : WSAECONNREFUSED;
+	}
 	ioctlsocket(fd, FIONBIO, &off);
-	return e;
+	return 0;
 }
 
 /*

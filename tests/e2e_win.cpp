@@ -75,6 +75,29 @@ protected:
 	}
 };
 
+// quillrecv.exe takes a file from either sender into a folder it makes.
+TEST_F(Win, ReceiverSavesFromEitherSender)
+{
+	const Program recv = program_from_env("QUILL_RECV", "QUILL_WIN_RUNNER");
+	if (!recv.found())
+		GTEST_SKIP() << "QUILL_RECV is not set";
+	const std::string data = pattern(300000, 8);
+	write_file(path("photo.jpg"), data);
+	for (const Program *sender : { &win, &nix }) {
+		SCOPED_TRACE(sender->path);
+		Launch s(*sender, { "photo.jpg" }, dir_);
+		ASSERT_TRUE(s.listening(30));
+		Launch r(recv, { "--output", "incoming" }, dir_);
+		Outcome o = r.wait(60);
+		EXPECT_EQ(s.wait(60).code, 0);
+		EXPECT_EQ(o.code, 0) << o.err;
+		EXPECT_EQ(o.out, "received photo.jpg: 300000 bytes, saved as "
+		    "incoming\\photo.jpg\r\n");
+		EXPECT_TRUE(read_file(path("incoming/photo.jpg")) == data);
+		std::filesystem::remove_all(path("incoming"));
+	}
+}
+
 TEST_F(Win, SendsTheSameStreamAsTheLinuxSender)
 {
 	struct {
