@@ -80,7 +80,11 @@ static int bar;			/* standard error is a console */
 static int bar_drawn;		/* the cursor is at the end of a bar */
 static const struct quill_decoder *bar_of;
 
-/* The port's state, which quill_receive hands to each quill_port_* call. */
+/*
+ * The port's state, which quill_receive hands to each quill_port_* call;
+ * this file's own (quillrecv.cpp has another).
+ */
+namespace {
 struct port {
 	SOCKET		 fd;		/* the connection to the sender */
 	const char	*dir;
@@ -90,6 +94,7 @@ struct port {
 	char		 path[PATH_BYTES];	/* named once the header is whole */
 	char		 failed[8 * PATH_BYTES];	/* why the port failed */
 };
+}  // namespace
 
 static void progress(const struct quill_decoder *, int);
 
@@ -757,13 +762,14 @@ wmain(int argc, wchar_t *wargv[])
 	static unsigned char buf[64 * 1024];
 	static struct quill_receiver r;
 	static struct port port;
+	static char **argv;	/* as UTF-8, for the whole run */
 	const char *host = "127.0.0.1", *portarg = "21";
-	char **argv = utf8_args(argc, wargv);
 	double wait = 10;
 	WSADATA wsd;
 	DWORD e;
 	int ch;
 
+	argv = utf8_args(argc, wargv);
 	port.dir = ".";
 	port.timeout = 30;
 	/* Windows Sockets first: --port looks up service names. */
