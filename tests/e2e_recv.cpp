@@ -239,7 +239,8 @@ TEST_F(Recv, HostileNames)
 		{ "del\x7f", "del\\x7f", "" },
 		{ "us\x1f", "us\\x1f", "" },		// the last C0 control
 		{ "esc\x1b/in/dir/ok.txt", "esc\\x1b/in/dir/ok.txt", "ok.txt" },
-		// Bytes that are not UTF-8, and C1 controls, are stored but shown escaped.
+		// Bytes that are not UTF-8, and C1 controls, are stored but shown
+		// escaped; Windows stores no name that is not UTF-8.
 		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9", true },
 		{ "overlong \xc0\xaf", "overlong \\xc0\\xaf", "overlong \xc0\xaf", true },
 		{ "surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80",
