@@ -347,7 +347,7 @@ connect_sender(const char *host, const char *port, double wait)
 	hints.ai_family = AF_INET;
 	hints.ai_socktype = SOCK_STREAM;
 	if ((e = getaddrinfo(host, port, &hints, &res)) != 0)
-		die("%s port %s: %s", host, port, gai_strerrorA(e));
+		die("%s port %s: %s", host, port, reason((DWORD)e));
 	for (;;) {
 		if ((fd = socket(res->ai_family, res->ai_socktype,
 		    res->ai_protocol)) == INVALID_SOCKET)
@@ -544,21 +544,18 @@ put_in_place(struct port *p)
 }
 
 /*
- * True when Windows can store base, a name the core has checked: none of
+ * True when Windows can store w, a base name the core has checked: none of
  * < > : " | ? *, no trailing dot or space, no device name (CON, PRN, AUX,
- * NUL, COM1-9, LPT1-9, in any case, alone or before a dot), and UTF-8.
+ * NUL, COM1-9, LPT1-9, in any case, alone or before a dot).
  */
 static int
-windows_allows(const char *base)
+windows_allows(const wchar_t *w)
 {
 	static const wchar_t *const devices[] = { L"CON", L"PRN", L"AUX",
 	    L"NUL" };
-	wchar_t w[PATH_BYTES];
 	size_t n, stem;
 	unsigned i;
 
-	if (widen(base, w) < 0)
-		return 0;
 	n = wcslen(w);
 	if (wcspbrk(w, L"<>:\"|?*") != NULL || w[n - 1] == L'.' ||
 	    w[n - 1] == L' ')
@@ -608,24 +605,30 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 
 /*
  * The port's open: the file was made before connecting, so this names
- * where it goes, once Windows is known to take the name. Returns 0, or -1
- * with the reason recorded.
+ * where it goes, once Windows is known to take the name. A name that is
+ * not UTF-8 is read in the system's code page, the one quillsend_win sends
+ * names in. Returns 0, or -1 with the reason recorded.
  */
 int
 quill_port_open(struct quill_receiver *r, const char *base)
 {
 	struct port *p = (struct port *)r->port;
 	wchar_t w[PATH_BYTES];
+	char name[PATH_BYTES];
 
-	if (snprintf(p->path, sizeof(p->path), "%s\\%s", p->dir, base) >=
-	    (int)sizeof(p->path))
+	if (widen(base, w) < 0 && MultiByteToWideChar(CP_ACP, 0, base, -1, w,
+	    PATH_BYTES) <= 0)
+		w[0] = L'\0';
+	if (w[0] == L'\0' || WideCharToMultiByte(CP_UTF8, 0, w, -1, name,
+	    sizeof(name), NULL, NULL) <= 0 || snprintf(p->path,
+	    sizeof(p->path), "%s\\%s", p->dir, name) >= (int)sizeof(p->path))
 		return failure(p, "%s\\%s: path too long", shown_path(p->dir),
 		    shown(base));
 	/* Before any byte is written: "dir\CON" must never reach a device. */
-	if (!windows_allows(base))
+	if (!windows_allows(w))
 		return failure(p, "%s: not a name Windows allows",
 		    shown_path(p->path));
-	if (widen(base, w) < 0 || wcslen(w) > NAME_UNITS)
+	if (wcslen(w) > NAME_UNITS)
 		return failure(p, "%s: %s", shown_path(p->path),
 		    reason(ERROR_FILENAME_EXCED_RANGE));
 	return 0;

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -86,6 +87,7 @@ protected:
 		mkdir(out_.c_str(), 0755);
 		if (recv.wine) {
 			setenv("WINEDEBUG", "-all", 1);
+			setenv("LC_ALL", "C.UTF-8", 1);	// file names in UTF-8; code page 1252
 			// Sockets belong to the wineserver: it must live in this
 			// test's namespace, so end the one an earlier test started.
 			ASSERT_EQ(system("wineserver -k 2>/dev/null; wineserver -w"), 0);
@@ -225,12 +227,13 @@ TEST_F(Recv, SavesUnderTheBaseName)
 
 // Names that must not reach a terminal raw: shown escaped everywhere, and
 // refused when the base name holds a control character; on Windows, also
-// when Windows cannot store it (not UTF-8, a device, a character it keeps).
+// when Windows cannot store it (a device, a character it keeps), and a name
+// that is not UTF-8 is read in the code page (Wine's, for en_US: 1252).
 TEST_F(Recv, HostileNames)
 {
 	struct {
 		std::string name, shown, saved;	// saved: "" when refused
-		bool windows_refuses = false;
+		const char *windows = nullptr;	// Windows saves as ("": refuses)
 	} cases[] = {
 		{ "\x1b]0;pwned\x07" "evil.txt", "\\x1b]0;pwned\\x07evil.txt", "" },
 		{ "\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H", "" },
@@ -240,33 +243,35 @@ TEST_F(Recv, HostileNames)
 		{ "us\x1f", "us\\x1f", "" },		// the last C0 control
 		{ "esc\x1b/in/dir/ok.txt", "esc\\x1b/in/dir/ok.txt", "ok.txt" },
 		// Bytes that are not UTF-8, and C1 controls, are stored but shown
-		// escaped; Windows stores no name that is not UTF-8.
-		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9", true },
-		{ "overlong \xc0\xaf", "overlong \\xc0\\xaf", "overlong \xc0\xaf", true },
+		// escaped.
+		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9", "latin1 été" },
+		{ "overlong \xc0\xaf", "overlong \\xc0\\xaf", "overlong \xc0\xaf", "overlong À¯" },
 		{ "surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80",
-		  "surrogate \xed\xa0\x80", true },
-		{ "cut \xe2\x82", "cut \\xe2\\x82", "cut \xe2\x82", true },
+		  "surrogate \xed\xa0\x80", "surrogate í\xc2\xa0€" },
+		{ "cut \xe2\x82", "cut \\xe2\\x82", "cut \xe2\x82", "cut â‚" },
 		{ "csi \xc2\x9b", "csi \\xc2\\x9b", "csi \xc2\x9b" },
 		{ "apc \xc2\x9f", "apc \\xc2\\x9f", "apc \xc2\x9f" },	// the last C1
 		{ "nbsp \xc2\xa0", "nbsp \xc2\xa0", "nbsp \xc2\xa0" },	// and after it
 		{ "dir/\x01x", "dir/\\x01x", "" },	// the base name's first byte
 		{ "\xc3\x80", "\xc3\x80", "\xc3\x80" },	// the lowest continuation byte
 		{ "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80" },
-		{ "c0 \xc3\xc0", "c0 \\xc3\\xc0", "c0 \xc3\xc0", true },
-		{ "overlong \xe0\x9f\xbf", "overlong \\xe0\\x9f\\xbf", "overlong \xe0\x9f\xbf", true },
-		{ "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\xf4\x90\x80\x80", true },	// U+110000
+		{ "c0 \xc3\xc0", "c0 \\xc3\\xc0", "c0 \xc3\xc0", "c0 ÃÀ" },
+		{ "overlong \xe0\x9f\xbf", "overlong \\xe0\\x9f\\xbf", "overlong \xe0\x9f\xbf",
+		  "overlong àŸ¿" },
+		{ "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\xf4\x90\x80\x80",	// U+110000
+		  "ô\xc2\x90€€" },
 		// What Windows refuses, Linux stores.
-		{ "CON", "CON", "CON", true },
-		{ "dir/con.txt", "dir/con.txt", "con.txt", true },
-		{ "CON .txt", "CON .txt", "CON .txt", true },
-		{ "COM9", "COM9", "COM9", true },
-		{ "lpt1.log", "lpt1.log", "lpt1.log", true },
+		{ "CON", "CON", "CON", "" },
+		{ "dir/con.txt", "dir/con.txt", "con.txt", "" },
+		{ "CON .txt", "CON .txt", "CON .txt", "" },
+		{ "COM9", "COM9", "COM9", "" },
+		{ "lpt1.log", "lpt1.log", "lpt1.log", "" },
 		{ "COM0", "COM0", "COM0" },	// no device
 		{ "CONSOLE", "CONSOLE", "CONSOLE" },
-		{ "a:b", "a:b", "a:b", true },
-		{ "why?", "why?", "why?", true },
-		{ "x.", "x.", "x.", true },
-		{ "sp ", "sp ", "sp ", true },
+		{ "a:b", "a:b", "a:b", "" },
+		{ "why?", "why?", "why?", "" },
+		{ "x.", "x.", "x.", "" },
+		{ "sp ", "sp ", "sp ", "" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.shown);
@@ -280,7 +285,15 @@ TEST_F(Recv, HostileNames)
 			continue;
 		}
 		std::string base = c.shown.substr(c.shown.rfind('/') + 1);
-		if (recv.wine && c.windows_refuses) {
+		if (recv.wine && c.windows != nullptr && *c.windows != '\0') {
+			std::string as = c.windows;	// and shown with its C1 control escaped
+			EXPECT_EQ(o.out, "received " + c.shown + ": 1 bytes, saved as " +
+			    at(out_, std::regex_replace(as, std::regex("\xc2\x90"), "\\xc2\\x90")) + "\n");
+			EXPECT_EQ(saved(), std::set<std::string>{ as });
+			std::filesystem::remove(out_ + "/" + as);
+			continue;
+		}
+		if (recv.wine && c.windows != nullptr) {
 			EXPECT_EQ(o.code, 1);
 			EXPECT_EQ(o.err, "quillrecv: " + at(out_, base) + ": not a name "
 			    "Windows allows\n");
