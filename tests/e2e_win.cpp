@@ -283,7 +283,8 @@ listener()
 		std::istringstream f(line);
 		for (auto &s : w)
 			f >> s;
-		if (w[3] == "0A" && w[1].size() > 5 && w[1].substr(w[1].size() - 5) == ":0015")
+		if (w[3] == "0A" && w[1].size() > 5 &&
+		    w[1].compare(w[1].size() - 5, 5, ":0015") == 0)
 			return w[9];
 	}
 	return "";
@@ -294,8 +295,10 @@ listener()
 // any was not sent.
 TEST_F(Win, BatchFileSendsEachFileInTurn)
 {
+	std::string built = win.path.substr(0, win.path.rfind('/') + 1);
 	for (std::string f : { "quillsend.cmd", "quillsend_win.exe" })
-		write_file(path("x64/" + f), read_file(win.path.substr(0, win.path.rfind('/') + 1) + f));
+		write_file(path("x64/" + f), read_file(built + f));
+	// Wine's cmd runs it; a newline on stdin is the key pause waits for.
 	Program cmd = win;
 	cmd.runner.insert(cmd.runner.begin(), { "sh", "-c", "echo | exec \"$@\"", "sh" });
 	cmd.runner.insert(cmd.runner.end(), { "cmd", "/c" });
@@ -303,19 +306,23 @@ TEST_F(Win, BatchFileSendsEachFileInTurn)
 	const std::string odd = "a b&(c)^!.txt", pause = "Press any key to continue... ";
 	write_file(path(odd), pattern(5000));
 	write_file(path("two.bin"), pattern(4096, 2));
-	auto sent = [](const std::string &f) { return transcript(f) + "\r\nSent " + f + ".\r\n"; };
+	auto sent = [](const std::string &f) {
+		return transcript(f) + "\r\nSent " + f + ".\r\n";
+	};
 	struct {
 		std::vector<std::string> files;
 		std::string out;
 		int code;
 	} cases[] = {
 		{ { odd, "missing.bin", "two.bin" }, sent(odd) + transcript("missing.bin") +
-		  "\r\nCannot open missing.bin!\r\n\r\nmissing.bin was not sent (exit code -1).\r\n" +
+		  "\r\nCannot open missing.bin!\r\n"
+		  "\r\nmissing.bin was not sent (exit code -1).\r\n" +
 		  sent("two.bin") + pause, 1 },
 		{ { "two.bin" }, sent("two.bin") + pause, 0 },
-		{ {}, "Usage: quillsend.cmd FILE...\r\nSends each file to the device, one after the "
-		  "other. Drop files on\r\nquillsend.cmd in Explorer, or choose it in the \"Send "
-		  "to\" menu.\r\n" + pause, 0 },
+		{ {}, "Usage: quillsend.cmd FILE...\r\n"
+		  "Sends each file to the device, one after the other. Drop files on\r\n"
+		  "quillsend.cmd in Explorer, or choose it in the \"Send to\" menu.\r\n" +
+		  pause, 0 },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.out);
@@ -330,7 +337,7 @@ TEST_F(Win, BatchFileSendsEachFileInTurn)
 			last = now;
 			std::string want = stream_of(f, read_file(path(f)));
 			if (!std::filesystem::exists(path(f)))
-				want.resize(want.size() - 4);	// no size follows the name
+				want.resize(want.size() - 4);	// the name, no size
 			EXPECT_TRUE(receive() == want) << f;
 		}
 		Outcome o = l.wait(60);
