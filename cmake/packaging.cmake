@@ -18,6 +18,9 @@ if(WIN32)
 	set(CPACK_GENERATOR ZIP)
 	set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-windows)
 	set(package ${CPACK_PACKAGE_FILE_NAME}.zip)
+	# No folder around it all: Explorer's Extract All makes one of the
+	# .zip's name, so x64\ lands in quillsend-VERSION-windows\.
+	set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 	# The documents once, at the top; each build's program in its folder.
 	set(CPACK_INSTALL_CMAKE_PROJECTS
 		"${CMAKE_BINARY_DIR};${PROJECT_NAME};docs;/"

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,81 @@ TEST_F(Win, Soak)
 {
 	soak(30, [&](auto &args, auto *got, auto &peer) { return run(win, args, got, peer); },
 	    [](size_t) { return transcript("soak.bin"); });
+}
+
+// The inode of the socket listening on port 21, or "" when none is.
+std::string
+listener()
+{
+	std::istringstream tcp(read_file("/proc/net/tcp"));
+	std::string w[10];	// sl local remote st queues timer retr uid timeout inode
+
+	for (std::string line; std::getline(tcp, line);) {
+		std::istringstream f(line);
+		for (auto &s : w)
+			f >> s;
+		if (w[3] == "0A" && w[1].size() > 5 &&
+		    w[1].compare(w[1].size() - 5, 5, ":0015") == 0)
+			return w[9];
+	}
+	return "";
+}
+
+// quillsend.cmd beside the sender, as in the .zip, and the files elsewhere:
+// each file in turn, its outcome in words, a key for pause on stdin, 1 when
+// any was not sent.
+TEST_F(Win, BatchFileSendsEachFileInTurn)
+{
+	std::string built = win.path.substr(0, win.path.rfind('/') + 1);
+	for (std::string f : { "quillsend.cmd", "quillsend_win.exe" })
+		write_file(path("x64/" + f), read_file(built + f));
+	// Wine's cmd runs it; a newline on stdin is the key pause waits for.
+	Program cmd = win;
+	cmd.runner.insert(cmd.runner.begin(), { "sh", "-c", "echo | exec \"$@\"", "sh" });
+	cmd.runner.insert(cmd.runner.end(), { "cmd", "/c" });
+	cmd.path = "x64\\quillsend.cmd";
+	const std::string odd = "a b&(c)^!.txt", pause = "Press any key to continue... ";
+	write_file(path(odd), pattern(5000));
+	write_file(path("two.bin"), pattern(4096, 2));
+	auto sent = [](const std::string &f) {
+		return transcript(f) + "\r\nSent " + f + ".\r\n";
+	};
+	struct {
+		std::vector<std::string> files;
+		std::string out;
+		int code;
+	} cases[] = {
+		{ { odd, "missing.bin", "two.bin" }, sent(odd) + transcript("missing.bin") +
+		  "\r\nCannot open missing.bin!\r\n"
+		  "\r\nmissing.bin was not sent (exit code -1).\r\n" +
+		  sent("two.bin") + pause, 1 },
+		{ { "two.bin" }, sent("two.bin") + pause, 0 },
+		{ {}, "Usage: quillsend.cmd FILE...\r\n"
+		  "Sends each file to the device, one after the other. Drop files on\r\n"
+		  "quillsend.cmd in Explorer, or choose it in the \"Send to\" menu.\r\n" +
+		  pause, 0 },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.out);
+		Launch l(cmd, c.files, dir_);
+		std::string last, now;
+		for (const auto &f : c.files) {
+			// Each file's own listener, not the last one closing.
+			for (int i = 0; (now = listener()).empty() || now == last; i++) {
+				ASSERT_LT(i, 6000) << "no listener for " << f;
+				usleep(5000);
+			}
+			last = now;
+			std::string want = stream_of(f, read_file(path(f)));
+			if (!std::filesystem::exists(path(f)))
+				want.resize(want.size() - 4);	// the name, no size
+			EXPECT_TRUE(receive() == want) << f;
+		}
+		Outcome o = l.wait(60);
+		EXPECT_EQ(o.out, c.out);
+		EXPECT_EQ(o.err, "");
+		EXPECT_EQ(o.code, c.code);
+	}
 }
 
 }  // namespace
