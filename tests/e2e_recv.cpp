@@ -13,7 +13,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -286,9 +285,11 @@ TEST_F(Recv, HostileNames)
 		}
 		std::string base = c.shown.substr(c.shown.rfind('/') + 1);
 		if (recv.wine && c.windows != nullptr && *c.windows != '\0') {
-			std::string as = c.windows;	// and shown with its C1 control escaped
+			std::string as = c.windows, seen = as;	// its C1 control escaped
+			if (seen.find("\xc2\x90") != std::string::npos)
+				seen.replace(seen.find("\xc2\x90"), 2, "\\xc2\\x90");
 			EXPECT_EQ(o.out, "received " + c.shown + ": 1 bytes, saved as " +
-			    at(out_, std::regex_replace(as, std::regex("\xc2\x90"), "\\xc2\\x90")) + "\n");
+			    at(out_, seen) + "\n");
 			EXPECT_EQ(saved(), std::set<std::string>{ as });
 			std::filesystem::remove(out_ + "/" + as);
 			continue;
