@@ -545,14 +545,15 @@ put_in_place(struct port *p)
 
 /*
  * True when Windows can store w, a base name the core has checked: none of
- * < > : " | ? *, no trailing dot or space, no device name (CON, PRN, AUX,
- * NUL, COM1-9, LPT1-9, in any case, alone or before a dot).
+ * < > : " | ? *, no trailing dot or space, no name Windows keeps for a
+ * device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM and LPT with a digit,
+ * superscripts included, in any case, alone or before a dot).
  */
 static int
 windows_allows(const wchar_t *w)
 {
 	static const wchar_t *const devices[] = { L"CON", L"PRN", L"AUX",
-	    L"NUL" };
+	    L"NUL", L"CONIN$", L"CONOUT$" };
 	size_t n, stem;
 	unsigned i;
 
@@ -564,10 +565,13 @@ windows_allows(const wchar_t *w)
 	for (stem = wcscspn(w, L"."); stem > 0 && w[stem - 1] == L' '; stem--)
 		continue;
 	for (i = 0; i < sizeof(devices) / sizeof(devices[0]); i++)
-		if (stem == 3 && _wcsnicmp(w, devices[i], 3) == 0)
+		if (stem == wcslen(devices[i]) &&
+		    _wcsnicmp(w, devices[i], stem) == 0)
 			return 0;
+	/* The digits: 0 to 9, and the superscripts 1, 2 and 3. */
 	return !(stem == 4 && (_wcsnicmp(w, L"COM", 3) == 0 ||
-	    _wcsnicmp(w, L"LPT", 3) == 0) && w[3] >= L'1' && w[3] <= L'9');
+	    _wcsnicmp(w, L"LPT", 3) == 0) &&
+	    wcschr(L"0123456789\u00b9\u00b2\u00b3", w[3]) != NULL);
 }
 
 /*

@@ -265,7 +265,10 @@ TEST_F(Recv, HostileNames)
 		{ "CON .txt", "CON .txt", "CON .txt", "" },
 		{ "COM9", "COM9", "COM9", "" },
 		{ "lpt1.log", "lpt1.log", "lpt1.log", "" },
-		{ "COM0", "COM0", "COM0" },	// no device
+		{ "COM0", "COM0", "COM0", "" },
+		{ "lpt\xc2\xb3.c", "lpt\xc2\xb3.c", "lpt\xc2\xb3.c", "" },	// a superscript 3
+		{ "CONOUT$", "CONOUT$", "CONOUT$", "" },
+		{ "COMA", "COMA", "COMA" },	// no device
 		{ "CONSOLE", "CONSOLE", "CONSOLE" },
 		{ "a:b", "a:b", "a:b", "" },
 		{ "why?", "why?", "why?", "" },
