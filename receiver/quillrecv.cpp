@@ -9,8 +9,9 @@
  *
  * Exit status 0 only when the file arrived whole; only then does it get a
  * name in the folder, so a broken or interrupted stream leaves nothing.
- * The receiving rules are receive.cpp's; this is their POSIX port (the
- * quill_port_* functions) and the command around them.
+ * The receiving rules are receive.cpp's, the options and the words that
+ * say how a transfer ended command.cpp's; this is their POSIX port (the
+ * quill_port_* functions) and the run's steps around them.
  * Whatever the sender writes is hostile until checked: nothing of it
  * reaches the terminal raw.
  */
@@ -23,7 +24,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <getopt.h>
 #include <limits.h>
 #include <nss.h>
 #include <poll.h>
@@ -36,32 +36,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "command.h"
 #include "names.h"
 #include "receive.h"
-
-#ifndef QUILL_VERSION
-#define QUILL_VERSION "unknown"
-#endif
-
-static const char usage[] =
-    "usage: quillrecv [--host HOST] [--port PORT] [--output DIR] "
-    "[--wait SECONDS]\n"
-    "                 [--timeout SECONDS] [--force]\n"
-    "\n"
-    "Connects to a quillsend sender, receives one file and saves it in DIR\n"
-    "under the base name the sender gives.\n"
-    "\n"
-    "  --host HOST        sender's address (default 127.0.0.1)\n"
-    "  --port PORT        sender's port (default 21)\n"
-    "  --output DIR       folder to save the file in, made if missing\n"
-    "                     (default .)\n"
-    "  --wait SECONDS     how long to try to reach the sender (default 10)\n"
-    "  --timeout SECONDS  give up when no byte arrives for this long\n"
-    "                     (default 30; 0 waits forever)\n"
-    "  --force            replace a file of the same name, instead of\n"
-    "                     saving as NAME.1, NAME.2, ...\n"
-    "  --version          print the version and exit\n"
-    "  -h, --help         print this help and exit\n";
 
 /*
  * The file being received. With O_TMPFILE it has no name until it is
@@ -72,8 +49,6 @@ static const char usage[] =
 static char tmppath[PATH_MAX];
 static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 static int bar;			/* standard error is a terminal */
-static int bar_drawn;		/* the cursor is at the end of a bar */
-static const struct quill_decoder *bar_of;
 
 /* The port's state, which quill_receive hands to each quill_port_* call. */
 struct port {
@@ -86,24 +61,6 @@ struct port {
 	char		 failed[8 * PATH_MAX];	/* why the port failed */
 };
 
-static void progress(const struct quill_decoder *, int);
-
-/*
- * Returns s as escaped for a terminal (see quill_escape). The result lives
- * in one of two static buffers, so it stays valid until the second call
- * after; it holds all of any string shorter than PATH_MAX.
- */
-static const char *
-shown(const char *s)
-{
-	static char bufs[2][4 * PATH_MAX + 1];
-	static int which;
-
-	which ^= 1;
-	quill_escape(bufs[which], sizeof(bufs[which]), s);
-	return bufs[which];
-}
-
 /* Prints "quillrecv: " and the message on standard error and exits 1. */
 static void __attribute__((noreturn, format(printf, 1, 2)))
 die(const char *fmt, ...)
@@ -112,11 +69,8 @@ die(const char *fmt, ...)
 
 	if (tmppath[0] != '\0')
 		unlink(tmppath);
-	if (bar_drawn) {
-		/* Show what arrived before saying why it stops there. */
-		progress(bar_of, 1);
-		fputc('\n', stderr);
-	}
+	/* Show what arrived before saying why it stops there. */
+	quill_bar_end();
 	fputs("quillrecv: ", stderr);
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
@@ -171,16 +125,6 @@ hold_ends(int hold)
 	sigprocmask(SIG_BLOCK, &set, &was);
 }
 
-/* Seconds on a clock that only goes forward. */
-static double
-now(void)
-{
-	struct timespec t;
-
-	clock_gettime(CLOCK_MONOTONIC, &t);
-	return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
 /*
  * Connects to host:port, retrying every 100 ms while nothing listens there,
  * for up to wait seconds in all: an attempt that gets no answer ends with
@@ -193,7 +137,7 @@ connect_sender(const char *host, const char *port, double wait)
 	struct addrinfo hints, *res;
 	struct timespec pause = { 0, 100 * 1000 * 1000 };
 	struct timeval bound;
-	double end = now() + wait, left;
+	double end = quill_now() + wait, left;
 	int fd, e;
 
 	memset(&hints, 0, sizeof(hints));
@@ -207,7 +151,7 @@ connect_sender(const char *host, const char *port, double wait)
 			die("socket: %s", strerror(errno));
 		/* connect gives up with EINPROGRESS when the wait is over. */
 		if (wait > 0) {
-			if ((left = end - now()) < 0.001)
+			if ((left = end - quill_now()) < 0.001)
 				left = 0.001;
 			bound.tv_sec = (time_t)left;
 			bound.tv_usec = (suseconds_t)((left - (double)bound.tv_sec) *
@@ -222,40 +166,13 @@ connect_sender(const char *host, const char *port, double wait)
 		if (e == EINPROGRESS)
 			die("connect to %s port %s: no answer in %g s", host,
 			    port, wait);
-		if (e != ECONNREFUSED || now() >= end)
+		if (e != ECONNREFUSED || quill_now() >= end)
 			die("connect to %s port %s: %s", host, port,
 			    strerror(e));
 		nanosleep(&pause, NULL);
 	}
 	freeaddrinfo(res);
 	return fd;
-}
-
-/*
- * Draws the progress bar on standard error, a terminal, at most ten times
- * a second unless final: the last one drawn shows what arrived.
- */
-static void
-progress(const struct quill_decoder *d, int final)
-{
-	static double last;
-	static int64_t shown_received = -1;
-	char line[41];
-	int pct, fill;
-
-	if (d->received == shown_received || (!final && now() - last < 0.1))
-		return;
-	pct = d->size > 0 ? (int)(d->received * 100 / d->size) : 100;
-	fill = pct * 40 / 100;
-	memset(line, '#', (size_t)fill);
-	memset(line + fill, '.', (size_t)(40 - fill));
-	line[40] = '\0';
-	fprintf(stderr, "\r[%s] %3d%% %lld/%d", line, pct,
-	    (long long)d->received, d->size);
-	last = now();
-	shown_received = d->received;
-	bar_of = d;
-	bar_drawn = 1;
 }
 
 /*
@@ -299,17 +216,19 @@ make_file(const char *dir)
 	if ((out = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0)
 		return out;
 	if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-		die("cannot save files in %s: %s", shown(dir), strerror(errno));
+		die("cannot save files in %s: %s", quill_show(dir),
+		    strerror(errno));
 	if (snprintf(name, sizeof(name), "%s/.quillrecv.XXXXXX", dir) >=
 	    (int)sizeof(name))
-		die("cannot save files in %s: %s", shown(dir),
+		die("cannot save files in %s: %s", quill_show(dir),
 		    strerror(ENAMETOOLONG));
 	hold_ends(1);
 	if ((out = mkstemp(name)) >= 0)
 		memcpy(tmppath, name, sizeof(tmppath));
 	hold_ends(0);
 	if (out < 0)
-		die("cannot save files in %s: %s", shown(dir), strerror(errno));
+		die("cannot save files in %s: %s", quill_show(dir),
+		    strerror(errno));
 	return out;
 }
 
@@ -392,7 +311,7 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 	int ready;
 
 	if (bar && r->dec.stage == QUILL_DATA)
-		progress(&r->dec, 0);
+		quill_bar(&r->dec, 0);
 	for (;;) {
 		ready = poll(&pfd, 1, p->timeout > 0 ? (int)(p->timeout * 1000) :
 		    -1);
@@ -425,8 +344,8 @@ quill_port_open(struct quill_receiver *r, const char *base)
 
 	if (snprintf(p->path, sizeof(p->path), "%s/%s", p->dir, base) >=
 	    (int)sizeof(p->path))
-		return failure(p, "%s/%s: path too long", shown(p->dir),
-		    shown(base));
+		return failure(p, "%s/%s: path too long", quill_show(p->dir),
+		    quill_show(base));
 	return 0;
 }
 
@@ -440,7 +359,7 @@ quill_port_write(struct quill_receiver *r, const unsigned char *data,
 
 	for (; len > 0; len -= (size_t)w, data += w)
 		if ((w = write(p->out, data, len)) < 0)
-			return failure(p, "%s: %s", shown(p->path),
+			return failure(p, "%s: %s", quill_show(p->path),
 			    strerror(errno));
 	return 0;
 }
@@ -459,26 +378,25 @@ quill_port_commit(struct quill_receiver *r)
 	mode_t mask;
 	int placed, dfd;
 
-	if (bar) {
-		progress(&r->dec, 1);
-		fputc('\n', stderr);
-		bar_drawn = 0;
-	}
+	if (bar)
+		quill_bar_end();
 	mask = umask(0);
 	umask(mask);
 	if (fchmod(p->out, 0666 & ~mask) < 0 || fsync(p->out) < 0)
-		return failure(p, "%s: %s", shown(p->path), strerror(errno));
+		return failure(p, "%s: %s", quill_show(p->path),
+		    strerror(errno));
 	hold_ends(1);
 	placed = put_in_place(p->out, p->dir, p->path, p->force);
 	hold_ends(0);
 	if (placed < 0)
-		return failure(p, "%s: %s", shown(p->path), strerror(errno));
+		return failure(p, "%s: %s", quill_show(p->path),
+		    strerror(errno));
 	close(p->out);
 	if ((dfd = open(p->dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 ||
 	    (fsync(dfd) < 0 && errno != EINVAL)) {
 		/* The file has its name: say which, since discard cannot undo it. */
-		failure(p, "%s: %s: %s may not survive a crash", shown(p->dir),
-		    strerror(errno), shown(p->path));
+		failure(p, "%s: %s: %s may not survive a crash",
+		    quill_show(p->dir), strerror(errno), quill_show(p->path));
 		if (dfd >= 0)
 			close(dfd);
 		return -1;
@@ -499,66 +417,17 @@ quill_port_discard(struct quill_receiver *r)
 	hold_ends(0);
 }
 
-/*
- * Returns arg, a --port: a number from 1 to 65535 or the name of a TCP
- * service. Exits 2 when it is neither.
- */
-static const char *
-port_arg(const char *arg)
-{
-	char *end;
-	long v;
-
-	if (*arg >= '0' && *arg <= '9') {
-		v = strtol(arg, &end, 10);
-		if (*end == '\0' && v >= 1 && v <= 65535)
-			return arg;
-	} else if (*arg != '\0' && getservbyname(arg, "tcp") != NULL) {
-		return arg;
-	}
-	fprintf(stderr, "quillrecv: bad --port: %s\n", arg);
-	exit(2);
-}
-
-/* Parses a count of seconds for option opt, or exits 2. */
-static double
-seconds(const char *opt, const char *arg)
-{
-	char *end;
-	double v = strtod(arg, &end);
-
-	if (*end != '\0' || end == arg || !(v >= 0) || v > 1e6) {
-		fprintf(stderr, "quillrecv: bad --%s: %s\n", opt, arg);
-		exit(2);
-	}
-	return v;
-}
-
 int
 main(int argc, char *argv[])
 {
-	static const struct option longopts[] = {
-		{ "host",	required_argument,	NULL, 'a' },
-		{ "port",	required_argument,	NULL, 'p' },
-		{ "output",	required_argument,	NULL, 'o' },
-		{ "wait",	required_argument,	NULL, 'w' },
-		{ "timeout",	required_argument,	NULL, 't' },
-		{ "force",	no_argument,		NULL, 'f' },
-		{ "version",	no_argument,		NULL, 'V' },
-		{ "help",	no_argument,		NULL, 'h' },
-		{ NULL,		0,			NULL, 0 }
-	};
 	static unsigned char buf[64 * 1024];
 	static struct quill_receiver r;
 	static struct port port;
+	struct quill_options o;
 	struct sigaction was;
-	const char *host = "127.0.0.1", *portarg = "21";
-	double wait = 10;
-	int ch;
+	enum quill_result res;
 	unsigned i;
 
-	port.dir = ".";
-	port.timeout = 30;
 #ifdef QUILL_STATIC
 	/*
 	 * A static program must not load the system's name-service modules:
@@ -569,31 +438,10 @@ main(int argc, char *argv[])
 #endif
 
 	/* Options */
-	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
-		switch (ch) {
-		case 'a': host = optarg; break;
-		case 'p': portarg = port_arg(optarg); break;
-		case 'o': port.dir = optarg; break;
-		case 'f': port.force = 1; break;
-		case 'w': wait = seconds("wait", optarg); break;
-		case 't': port.timeout = seconds("timeout", optarg); break;
-		case 'V':
-			printf("quillrecv %s\n", QUILL_VERSION);
-			return 0;
-		case 'h':
-			fputs(usage, stdout);
-			return 0;
-		default:
-			fputs(usage, stderr);
-			return 2;
-		}
-	}
-	if (optind != argc) {
-		fprintf(stderr, "quillrecv: unexpected argument: %s\n",
-		    argv[optind]);
-		fputs(usage, stderr);
-		return 2;
-	}
+	quill_options(argc, argv, &o);
+	port.dir = o.dir;
+	port.timeout = o.timeout;
+	port.force = o.force;
 
 	/*
 	 * The partial file goes with the run, whatever ends it; a signal the
@@ -607,38 +455,17 @@ main(int argc, char *argv[])
 
 	/* The file first: a folder that cannot take it spares the sender. */
 	if (make_dirs(port.dir) < 0)
-		die("cannot save files in %s: %s", shown(port.dir),
+		die("cannot save files in %s: %s", quill_show(port.dir),
 		    strerror(errno));
 	port.out = make_file(port.dir);
-	port.fd = connect_sender(host, portarg, wait);
+	port.fd = connect_sender(o.host, o.port, o.wait);
 
 	/* Receive: the core keeps the file only when the stream is whole. */
-	switch (quill_receive(&r, &port, buf, sizeof(buf))) {
-	case QUILL_SAVED:
-		break;
-	case QUILL_BAD_STREAM:
-		die("bad stream: %s", r.why);
-	case QUILL_BAD_NAME:
-		die("bad stream: name \"%s\" %s", shown(r.dec.name), r.why);
-	case QUILL_CUT_SHORT:
-		if (r.dec.stage == QUILL_DATA)
-			die("bad stream: %s (%lld of %d bytes)", r.why,
-			    (long long)r.dec.received, r.dec.size);
-		die("bad stream: %s", r.why);
-	case QUILL_STALLED:
-		if (r.dec.stage == QUILL_DATA)
-			die("no byte for %g s: stream stalled before all data "
-			    "arrived (%lld of %d bytes)", port.timeout,
-			    (long long)r.dec.received, r.dec.size);
-		die("no byte for %g s: stream stalled inside the header "
-		    "(%lld bytes arrived)", port.timeout, (long long)r.total);
-	default:
-		/* The port's own failures say what failed. */
-		die("%s", port.failed);
-	}
+	if ((res = quill_receive(&r, &port, buf, sizeof(buf))) != QUILL_SAVED)
+		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	close(port.fd);
-	printf("received %s: %d bytes, saved as %s\n", shown(r.dec.name),
-	    r.dec.size, shown(port.path));
+	printf("received %s: %d bytes, saved as %s\n", quill_show(r.dec.name),
+	    r.dec.size, quill_show(port.path));
 	return 0;
 }

@@ -9,9 +9,10 @@
  *
  * Exit status 0 only when the file arrived whole; only then does it get a
  * name in the folder, so a broken or interrupted stream leaves nothing.
- * The receiving rules are receive.cpp's; this is their Windows port (the
- * quill_port_* functions) and the command around them, kept parallel to
- * quillrecv.cpp, the POSIX one. Arguments and paths are UTF-8 inside and
+ * The receiving rules are receive.cpp's, the options and the words that
+ * say how a transfer ended command.cpp's; this is their Windows port (the
+ * quill_port_* functions) and the run's steps around them, kept parallel
+ * to quillrecv.cpp, the POSIX one. Arguments and paths are UTF-8 inside and
  * UTF-16 at the system's calls. Whatever the sender writes is hostile
  * until checked: nothing of it reaches the console raw.
  */
@@ -19,7 +20,6 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <getopt.h>
 #include <io.h>
 #include <limits.h>
 #include <stdarg.h>
@@ -29,15 +29,9 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "command.h"
 #include "names.h"
 #include "receive.h"
-
-#ifndef QUILL_VERSION
-#define QUILL_VERSION "unknown"
-#endif
-
-/* A path as UTF-8, with its zero; as UTF-16 it never takes more units. */
-#define PATH_BYTES	4096
 
 /* winerror.h's, which not every mingw-w64 has: "Is a directory". */
 #ifndef ERROR_DIRECTORY_NOT_SUPPORTED
@@ -46,26 +40,6 @@
 
 /* The longest name a Windows file system takes, in UTF-16 units. */
 #define NAME_UNITS	255
-
-static const char usage[] =
-    "usage: quillrecv [--host HOST] [--port PORT] [--output DIR] "
-    "[--wait SECONDS]\n"
-    "                 [--timeout SECONDS] [--force]\n"
-    "\n"
-    "Connects to a quillsend sender, receives one file and saves it in DIR\n"
-    "under the base name the sender gives.\n"
-    "\n"
-    "  --host HOST        sender's address (default 127.0.0.1)\n"
-    "  --port PORT        sender's port (default 21)\n"
-    "  --output DIR       folder to save the file in, made if missing\n"
-    "                     (default .)\n"
-    "  --wait SECONDS     how long to try to reach the sender (default 10)\n"
-    "  --timeout SECONDS  give up when no byte arrives for this long\n"
-    "                     (default 30; 0 waits forever)\n"
-    "  --force            replace a file of the same name, instead of\n"
-    "                     saving as NAME.1, NAME.2, ...\n"
-    "  --version          print the version and exit\n"
-    "  -h, --help         print this help and exit\n";
 
 /*
  * The file being received, made before connecting and marked
@@ -77,8 +51,6 @@ static const char usage[] =
 static HANDLE staged = INVALID_HANDLE_VALUE;
 static CRITICAL_SECTION committing;
 static int bar;			/* standard error is a console */
-static int bar_drawn;		/* the cursor is at the end of a bar */
-static const struct quill_decoder *bar_of;
 
 /*
  * The port's state, which quill_receive hands to each quill_port_* call;
@@ -90,56 +62,33 @@ struct port {
 	const char	*dir;
 	double		 timeout;	/* seconds without a byte; 0: none */
 	int		 force;		/* replace a file of the same name */
-	wchar_t		 stagedpath[PATH_BYTES];	/* the staged file's name */
-	char		 path[PATH_BYTES];	/* named once the header is whole */
-	char		 failed[8 * PATH_BYTES];	/* why the port failed */
+	wchar_t		 stagedpath[QUILL_PATH_BYTES];	/* the staged file's name */
+	char		 path[QUILL_PATH_BYTES];	/* named once the header is whole */
+	char		 failed[8 * QUILL_PATH_BYTES];	/* why the port failed */
 };
 }  // namespace
 
-static void progress(const struct quill_decoder *, int);
-
-/*
- * Returns s as escaped for a console (see quill_escape). The result lives
- * in one of two static buffers, so it stays valid until the second call
- * after; it holds all of any string shorter than PATH_BYTES.
- */
-static const char *
-shown(const char *s)
-{
-	static char bufs[2][4 * PATH_BYTES + 1];
-	static int which;
-
-	which ^= 1;
-	quill_escape(bufs[which], sizeof(bufs[which]), s);
-	return bufs[which];
-}
-
 /*
  * Returns path, one of the port's own (a folder, or a folder, '\' and a
- * base name), as shown(path) does but with each backslash shown as one: in
- * a path it is only a separator, since a base name never holds one. Shares
- * shown's buffers.
+ * base name), as quill_show(path) does but with each backslash shown as
+ * one: in a path it is only a separator, since a base name never holds
+ * one. Shares quill_show's buffers.
  */
 static const char *
 shown_path(const char *path)
 {
-	char *s = (char *)shown(path), *to = s;
+	char *s = (char *)quill_show(path), *to = s;
 	const char *from;
 
-	/* The escape writes a backslash as two, any other byte as \xHH. */
-	for (from = s; *from != '\0'; ) {
-		if (from[0] == '\\' && from[1] == '\\') {
-			*to++ = '\\';
-			from += 2;
-			continue;
-		}
-		if (from[0] == '\\') {
-			memmove(to, from, 4);
-			to += 4;
-			from += 4;
-			continue;
-		}
-		*to++ = *from++;
+	/*
+	 * The escape writes a backslash as two and any other byte it escapes
+	 * as \xHH: a backslash that follows a backslash is the second of a
+	 * pair.
+	 */
+	for (from = s; *from != '\0'; from++) {
+		*to++ = *from;
+		if (from[0] == '\\' && from[1] == '\\')
+			from++;
 	}
 	*to = '\0';
 	return s;
@@ -205,11 +154,8 @@ die(const char *fmt, ...)
 	/* Marked delete-pending, the staged file goes with its handle. */
 	if (staged != INVALID_HANDLE_VALUE)
 		CloseHandle(staged);
-	if (bar_drawn) {
-		/* Show what arrived before saying why it stops there. */
-		progress(bar_of, 1);
-		fputc('\n', stderr);
-	}
+	/* Show what arrived before saying why it stops there. */
+	quill_bar_end();
 	fputs("quillrecv: ", stderr);
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
@@ -260,27 +206,15 @@ mark(HANDLE h, BOOL on)
 }
 
 /*
- * Writes s, UTF-8, into w, an array of PATH_BYTES UTF-16 units. Returns 0,
- * or -1 when s is not UTF-8 or does not fit.
+ * Writes s, UTF-8, into w, an array of QUILL_PATH_BYTES UTF-16 units (as
+ * UTF-16 a string never takes more units than it had bytes). Returns 0, or
+ * -1 when s is not UTF-8 or does not fit.
  */
 static int
 widen(const char *s, wchar_t *w)
 {
 	return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s, -1, w,
-	    PATH_BYTES) > 0 ? 0 : -1;
-}
-
-/* Seconds on a clock that only goes forward. */
-static double
-now(void)
-{
-	static LARGE_INTEGER hz;
-	LARGE_INTEGER t;
-
-	if (hz.QuadPart == 0)
-		QueryPerformanceFrequency(&hz);
-	QueryPerformanceCounter(&t);
-	return (double)t.QuadPart / (double)hz.QuadPart;
+	    QUILL_PATH_BYTES) > 0 ? 0 : -1;
 }
 
 /*
@@ -339,7 +273,7 @@ static SOCKET
 connect_sender(const char *host, const char *port, double wait)
 {
 	struct addrinfo hints, *res;
-	double end = now() + wait, left = 0;
+	double end = quill_now() + wait, left = 0;
 	SOCKET fd;
 	int e;
 
@@ -352,7 +286,7 @@ connect_sender(const char *host, const char *port, double wait)
 		if ((fd = socket(res->ai_family, res->ai_socktype,
 		    res->ai_protocol)) == INVALID_SOCKET)
 			die("socket: %s", reason((DWORD)WSAGetLastError()));
-		if (wait > 0 && (left = end - now()) < 0.001)
+		if (wait > 0 && (left = end - quill_now()) < 0.001)
 			left = 0.001;
 		if ((e = attempt(fd, res, left)) == 0)
 			break;
@@ -360,40 +294,13 @@ connect_sender(const char *host, const char *port, double wait)
 		if (e == -1)
 			die("connect to %s port %s: no answer in %g s", host,
 			    port, wait);
-		if (e != WSAECONNREFUSED || now() >= end)
+		if (e != WSAECONNREFUSED || quill_now() >= end)
 			die("connect to %s port %s: %s", host, port,
 			    reason((DWORD)e));
 		Sleep(100);
 	}
 	freeaddrinfo(res);
 	return fd;
-}
-
-/*
- * Draws the progress bar on standard error, a console, at most ten times
- * a second unless final: the last one drawn shows what arrived.
- */
-static void
-progress(const struct quill_decoder *d, int final)
-{
-	static double last;
-	static int64_t shown_received = -1;
-	char line[41];
-	int pct, fill;
-
-	if (d->received == shown_received || (!final && now() - last < 0.1))
-		return;
-	pct = d->size > 0 ? (int)(d->received * 100 / d->size) : 100;
-	fill = pct * 40 / 100;
-	memset(line, '#', (size_t)fill);
-	memset(line + fill, '.', (size_t)(40 - fill));
-	line[40] = '\0';
-	fprintf(stderr, "\r[%s] %3d%% %lld/%d", line, pct,
-	    (long long)d->received, d->size);
-	last = now();
-	shown_received = d->received;
-	bar_of = d;
-	bar_drawn = 1;
 }
 
 /* True when w names a folder. */
@@ -414,7 +321,7 @@ is_dir(const wchar_t *w)
 static DWORD
 make_dirs(const char *dir)
 {
-	wchar_t path[PATH_BYTES];
+	wchar_t path[QUILL_PATH_BYTES];
 	size_t i, len, seps = 0;
 	wchar_t c;
 	DWORD e;
@@ -423,9 +330,7 @@ make_dirs(const char *dir)
 		return ERROR_FILENAME_EXCED_RANGE;
 	len = wcslen(path);
 	i = 1;
-	if (len >= 2 && path[1] == L':')
-		i = 3;
-	else if (len >= 2 && wcschr(L"/\\", path[0]) && wcschr(L"/\\", path[1]))
+	if (len >= 2 && wcschr(L"/\\", path[0]) && wcschr(L"/\\", path[1]))
 		/* A share's first folder comes after its fourth separator. */
 		for (i = 2; i < len && seps < 2; i++)
 			seps += wcschr(L"/\\", path[i]) != NULL;
@@ -453,7 +358,7 @@ make_dirs(const char *dir)
 static HANDLE
 make_file(struct port *p)
 {
-	char name[PATH_BYTES];
+	char name[QUILL_PATH_BYTES];
 	HANDLE out;
 	DWORD e;
 	int i;
@@ -505,8 +410,8 @@ name_units(const wchar_t *w)
 static int
 put_in_place(struct port *p)
 {
-	char name[PATH_BYTES];
-	wchar_t to[PATH_BYTES];
+	char name[QUILL_PATH_BYTES];
+	wchar_t to[QUILL_PATH_BYTES];
 	DWORD e, how = MOVEFILE_WRITE_THROUGH;
 	int i;
 
@@ -588,7 +493,7 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 	int ready, n;
 
 	if (bar && r->dec.stage == QUILL_DATA)
-		progress(&r->dec, 0);
+		quill_bar(&r->dec, 0);
 	FD_ZERO(&rfds);
 	FD_SET(p->fd, &rfds);
 	bound.tv_sec = (long)p->timeout;
@@ -617,17 +522,17 @@ int
 quill_port_open(struct quill_receiver *r, const char *base)
 {
 	struct port *p = (struct port *)r->port;
-	wchar_t w[PATH_BYTES];
-	char name[PATH_BYTES];
+	wchar_t w[QUILL_PATH_BYTES];
+	char name[QUILL_PATH_BYTES];
 
 	if (widen(base, w) < 0 && MultiByteToWideChar(CP_ACP, 0, base, -1, w,
-	    PATH_BYTES) <= 0)
+	    QUILL_PATH_BYTES) <= 0)
 		w[0] = L'\0';
 	if (w[0] == L'\0' || WideCharToMultiByte(CP_UTF8, 0, w, -1, name,
 	    sizeof(name), NULL, NULL) <= 0 || snprintf(p->path,
 	    sizeof(p->path), "%s\\%s", p->dir, name) >= (int)sizeof(p->path))
 		return failure(p, "%s\\%s: path too long", shown_path(p->dir),
-		    shown(base));
+		    quill_show(base));
 	/* Before any byte is written: "dir\CON" must never reach a device. */
 	if (!windows_allows(w))
 		return failure(p, "%s: not a name Windows allows",
@@ -666,11 +571,8 @@ quill_port_commit(struct quill_receiver *r)
 	DWORD e;
 	int placed;
 
-	if (bar) {
-		progress(&r->dec, 1);
-		fputc('\n', stderr);
-		bar_drawn = 0;
-	}
+	if (bar)
+		quill_bar_end();
 	if (!FlushFileBuffers(staged))
 		return failure(p, "%s: %s", shown_path(p->path),
 		    reason(GetLastError()));
@@ -692,41 +594,6 @@ quill_port_discard(struct quill_receiver *r)
 	(void)r;
 	CloseHandle(staged);
 	staged = INVALID_HANDLE_VALUE;
-}
-
-/*
- * Returns arg, a --port: a number from 1 to 65535 or the name of a TCP
- * service. Exits 2 when it is neither.
- */
-static const char *
-port_arg(const char *arg)
-{
-	char *end;
-	long v;
-
-	if (*arg >= '0' && *arg <= '9') {
-		v = strtol(arg, &end, 10);
-		if (*end == '\0' && v >= 1 && v <= 65535)
-			return arg;
-	} else if (*arg != '\0' && getservbyname(arg, "tcp") != NULL) {
-		return arg;
-	}
-	fprintf(stderr, "quillrecv: bad --port: %s\n", arg);
-	exit(2);
-}
-
-/* Parses a count of seconds for option opt, or exits 2. */
-static double
-seconds(const char *opt, const char *arg)
-{
-	char *end;
-	double v = strtod(arg, &end);
-
-	if (*end != '\0' || end == arg || !(v >= 0) || v > 1e6) {
-		fprintf(stderr, "quillrecv: bad --%s: %s\n", opt, arg);
-		exit(2);
-	}
-	return v;
 }
 
 /*
@@ -755,60 +622,25 @@ utf8_args(int argc, wchar_t *wargv[])
 int
 wmain(int argc, wchar_t *wargv[])
 {
-	static const struct option longopts[] = {
-		{ "host",	required_argument,	NULL, 'a' },
-		{ "port",	required_argument,	NULL, 'p' },
-		{ "output",	required_argument,	NULL, 'o' },
-		{ "wait",	required_argument,	NULL, 'w' },
-		{ "timeout",	required_argument,	NULL, 't' },
-		{ "force",	no_argument,		NULL, 'f' },
-		{ "version",	no_argument,		NULL, 'V' },
-		{ "help",	no_argument,		NULL, 'h' },
-		{ NULL,		0,			NULL, 0 }
-	};
 	static unsigned char buf[64 * 1024];
 	static struct quill_receiver r;
 	static struct port port;
 	static char **argv;	/* as UTF-8, for the whole run */
-	const char *host = "127.0.0.1", *portarg = "21";
-	double wait = 10;
+	struct quill_options o;
+	enum quill_result res;
 	WSADATA wsd;
 	DWORD e;
-	int ch;
 
 	argv = utf8_args(argc, wargv);
-	port.dir = ".";
-	port.timeout = 30;
 	/* Windows Sockets first: --port looks up service names. */
 	if ((e = (DWORD)WSAStartup(MAKEWORD(2, 2), &wsd)) != 0)
 		die("WSAStartup: %s", reason(e));
 
 	/* Options */
-	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
-		switch (ch) {
-		case 'a': host = optarg; break;
-		case 'p': portarg = port_arg(optarg); break;
-		case 'o': port.dir = optarg; break;
-		case 'f': port.force = 1; break;
-		case 'w': wait = seconds("wait", optarg); break;
-		case 't': port.timeout = seconds("timeout", optarg); break;
-		case 'V':
-			printf("quillrecv %s\n", QUILL_VERSION);
-			return 0;
-		case 'h':
-			fputs(usage, stdout);
-			return 0;
-		default:
-			fputs(usage, stderr);
-			return 2;
-		}
-	}
-	if (optind != argc) {
-		fprintf(stderr, "quillrecv: unexpected argument: %s\n",
-		    argv[optind]);
-		fputs(usage, stderr);
-		return 2;
-	}
+	quill_options(argc, argv, &o);
+	port.dir = o.dir;
+	port.timeout = o.timeout;
+	port.force = o.force;
 
 	/*
 	 * The partial file goes with the run, whatever ends it: it is marked
@@ -823,35 +655,14 @@ wmain(int argc, wchar_t *wargv[])
 		die("cannot save files in %s: %s", shown_path(port.dir),
 		    reason(e));
 	staged = make_file(&port);
-	port.fd = connect_sender(host, portarg, wait);
+	port.fd = connect_sender(o.host, o.port, o.wait);
 
 	/* Receive: the core keeps the file only when the stream is whole. */
-	switch (quill_receive(&r, &port, buf, sizeof(buf))) {
-	case QUILL_SAVED:
-		break;
-	case QUILL_BAD_STREAM:
-		die("bad stream: %s", r.why);
-	case QUILL_BAD_NAME:
-		die("bad stream: name \"%s\" %s", shown(r.dec.name), r.why);
-	case QUILL_CUT_SHORT:
-		if (r.dec.stage == QUILL_DATA)
-			die("bad stream: %s (%lld of %d bytes)", r.why,
-			    (long long)r.dec.received, r.dec.size);
-		die("bad stream: %s", r.why);
-	case QUILL_STALLED:
-		if (r.dec.stage == QUILL_DATA)
-			die("no byte for %g s: stream stalled before all data "
-			    "arrived (%lld of %d bytes)", port.timeout,
-			    (long long)r.dec.received, r.dec.size);
-		die("no byte for %g s: stream stalled inside the header "
-		    "(%lld bytes arrived)", port.timeout, (long long)r.total);
-	default:
-		/* The port's own failures say what failed. */
-		die("%s", port.failed);
-	}
+	if ((res = quill_receive(&r, &port, buf, sizeof(buf))) != QUILL_SAVED)
+		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	closesocket(port.fd);
-	printf("received %s: %d bytes, saved as %s\n", shown(r.dec.name),
+	printf("received %s: %d bytes, saved as %s\n", quill_show(r.dec.name),
 	    r.dec.size, shown_path(port.path));
 	return 0;
 }

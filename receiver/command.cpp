@@ -1,0 +1,229 @@
+/*
+ * quillrecv's command, the same on every host (see command.h).
+ */
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#else
+#include <netdb.h>
+#include <time.h>
+#endif
+
+#include <getopt.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "command.h"
+#include "names.h"
+
+#ifndef QUILL_VERSION
+#define QUILL_VERSION "unknown"
+#endif
+
+static const char usage[] =
+    "usage: quillrecv [--host HOST] [--port PORT] [--output DIR] "
+    "[--wait SECONDS]\n"
+    "                 [--timeout SECONDS] [--force]\n"
+    "\n"
+    "Connects to a quillsend sender, receives one file and saves it in DIR\n"
+    "under the base name the sender gives.\n"
+    "\n"
+    "  --host HOST        sender's address (default 127.0.0.1)\n"
+    "  --port PORT        sender's port (default 21)\n"
+    "  --output DIR       folder to save the file in, made if missing\n"
+    "                     (default .)\n"
+    "  --wait SECONDS     how long to try to reach the sender (default 10)\n"
+    "  --timeout SECONDS  give up when no byte arrives for this long\n"
+    "                     (default 30; 0 waits forever)\n"
+    "  --force            replace a file of the same name, instead of\n"
+    "                     saving as NAME.1, NAME.2, ...\n"
+    "  --version          print the version and exit\n"
+    "  -h, --help         print this help and exit\n";
+
+static const struct quill_decoder *bar_of;	/* the bar drawn last, if any */
+
+/*
+ * Returns arg, a --port: a number from 1 to 65535 or the name of a TCP
+ * service. Exits 2 when it is neither.
+ */
+static const char *
+port_arg(const char *arg)
+{
+	char *end;
+	long v;
+
+	if (*arg >= '0' && *arg <= '9') {
+		v = strtol(arg, &end, 10);
+		if (*end == '\0' && v >= 1 && v <= 65535)
+			return arg;
+	} else if (*arg != '\0' && getservbyname(arg, "tcp") != NULL) {
+		return arg;
+	}
+	fprintf(stderr, "quillrecv: bad --port: %s\n", arg);
+	exit(2);
+}
+
+/* Parses a count of seconds for option opt, or exits 2. */
+static double
+seconds(const char *opt, const char *arg)
+{
+	char *end;
+	double v = strtod(arg, &end);
+
+	if (*end != '\0' || end == arg || !(v >= 0) || v > 1e6) {
+		fprintf(stderr, "quillrecv: bad --%s: %s\n", opt, arg);
+		exit(2);
+	}
+	return v;
+}
+
+void
+quill_options(int argc, char *argv[], struct quill_options *o)
+{
+	static const struct option longopts[] = {
+		{ "host",	required_argument,	NULL, 'a' },
+		{ "port",	required_argument,	NULL, 'p' },
+		{ "output",	required_argument,	NULL, 'o' },
+		{ "wait",	required_argument,	NULL, 'w' },
+		{ "timeout",	required_argument,	NULL, 't' },
+		{ "force",	no_argument,		NULL, 'f' },
+		{ "version",	no_argument,		NULL, 'V' },
+		{ "help",	no_argument,		NULL, 'h' },
+		{ NULL,		0,			NULL, 0 }
+	};
+	int ch;
+
+	o->host = "127.0.0.1";
+	o->port = "21";
+	o->dir = ".";
+	o->wait = 10;
+	o->timeout = 30;
+	o->force = 0;
+	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
+		switch (ch) {
+		case 'a': o->host = optarg; break;
+		case 'p': o->port = port_arg(optarg); break;
+		case 'o': o->dir = optarg; break;
+		case 'f': o->force = 1; break;
+		case 'w': o->wait = seconds("wait", optarg); break;
+		case 't': o->timeout = seconds("timeout", optarg); break;
+		case 'V':
+			printf("quillrecv %s\n", QUILL_VERSION);
+			exit(0);
+		case 'h':
+			fputs(usage, stdout);
+			exit(0);
+		default:
+			fputs(usage, stderr);
+			exit(2);
+		}
+	}
+	if (optind != argc) {
+		fprintf(stderr, "quillrecv: unexpected argument: %s\n",
+		    argv[optind]);
+		fputs(usage, stderr);
+		exit(2);
+	}
+}
+
+const char *
+quill_show(const char *s)
+{
+	static char bufs[2][4 * QUILL_PATH_BYTES + 1];
+	static int which;
+
+	which ^= 1;
+	quill_escape(bufs[which], sizeof(bufs[which]), s);
+	return bufs[which];
+}
+
+double
+quill_now(void)
+{
+#ifdef _WIN32
+	static LARGE_INTEGER hz;
+	LARGE_INTEGER t;
+
+	if (hz.QuadPart == 0)
+		QueryPerformanceFrequency(&hz);
+	QueryPerformanceCounter(&t);
+	return (double)t.QuadPart / (double)hz.QuadPart;
+#else
+	struct timespec t;
+
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+#endif
+}
+
+void
+quill_bar(const struct quill_decoder *d, int final)
+{
+	static double last;
+	static int64_t shown_received = -1;
+	char line[41];
+	int pct, fill;
+
+	if (d->received == shown_received ||
+	    (!final && quill_now() - last < 0.1))
+		return;
+	pct = d->size > 0 ? (int)(d->received * 100 / d->size) : 100;
+	fill = pct * 40 / 100;
+	memset(line, '#', (size_t)fill);
+	memset(line + fill, '.', (size_t)(40 - fill));
+	line[40] = '\0';
+	fprintf(stderr, "\r[%s] %3d%% %lld/%d", line, pct,
+	    (long long)d->received, d->size);
+	last = quill_now();
+	shown_received = d->received;
+	bar_of = d;
+}
+
+void
+quill_bar_end(void)
+{
+	if (bar_of == NULL)
+		return;
+	quill_bar(bar_of, 1);
+	fputc('\n', stderr);
+	bar_of = NULL;
+}
+
+const char *
+quill_why(const struct quill_receiver *r, enum quill_result res,
+    double timeout, const char *failed)
+{
+	static char why[8 * QUILL_PATH_BYTES + 64];
+	const struct quill_decoder *d = &r->dec;
+
+	switch (res) {
+	case QUILL_BAD_NAME:
+		snprintf(why, sizeof(why), "bad stream: name \"%s\" %s",
+		    quill_show(d->name), r->why);
+		break;
+	case QUILL_BAD_STREAM:
+	case QUILL_CUT_SHORT:
+		if (res == QUILL_CUT_SHORT && d->stage == QUILL_DATA)
+			snprintf(why, sizeof(why), "bad stream: %s (%lld of %d "
+			    "bytes)", r->why, (long long)d->received, d->size);
+		else
+			snprintf(why, sizeof(why), "bad stream: %s", r->why);
+		break;
+	case QUILL_STALLED:
+		if (d->stage == QUILL_DATA)
+			snprintf(why, sizeof(why), "no byte for %g s: stream "
+			    "stalled before all data arrived (%lld of %d bytes)",
+			    timeout, (long long)d->received, d->size);
+		else
+			snprintf(why, sizeof(why), "no byte for %g s: stream "
+			    "stalled inside the header (%lld bytes arrived)",
+			    timeout, (long long)r->total);
+		break;
+	default:
+		/* The port's own failures say what failed. */
+		return failed;
+	}
+	return why;
+}
