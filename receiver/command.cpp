@@ -191,6 +191,16 @@ quill_bar_end(void)
 	bar_of = NULL;
 }
 
+void
+quill_vwarnx(const char *fmt, va_list ap)
+{
+	/* Show what arrived before saying why it stops there. */
+	quill_bar_end();
+	fputs("quillrecv: ", stderr);
+	vfprintf(stderr, fmt, ap);
+	fputc('\n', stderr);
+}
+
 const char *
 quill_why(const struct quill_receiver *r, enum quill_result res,
     double timeout, const char *failed)

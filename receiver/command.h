@@ -7,6 +7,8 @@
 #ifndef QUILL_COMMAND_H
 #define QUILL_COMMAND_H
 
+#include <stdarg.h>
+
 #include "receive.h"
 
 /* The longest path either host's port shows, in bytes with its zero. */
@@ -51,6 +53,12 @@ void	quill_bar(const struct quill_decoder *d, int final);
  * does nothing when none is.
  */
 void	quill_bar_end(void);
+
+/*
+ * Says why the run stops on standard error: ends a bar that is drawn, then
+ * writes "quillrecv: ", the message of fmt and ap, and a line end.
+ */
+void	quill_vwarnx(const char *fmt, va_list ap);
 
 /*
  * Returns why a transfer that ended with res, not QUILL_SAVED, failed, as

@@ -69,13 +69,9 @@ die(const char *fmt, ...)
 
 	if (tmppath[0] != '\0')
 		unlink(tmppath);
-	/* Show what arrived before saying why it stops there. */
-	quill_bar_end();
-	fputs("quillrecv: ", stderr);
 	va_start(ap, fmt);
-	vfprintf(stderr, fmt, ap);
+	quill_vwarnx(fmt, ap);
 	va_end(ap);
-	fputc('\n', stderr);
 	exit(1);
 }
 

@@ -154,13 +154,9 @@ die(const char *fmt, ...)
 	/* Marked delete-pending, the staged file goes with its handle. */
 	if (staged != INVALID_HANDLE_VALUE)
 		CloseHandle(staged);
-	/* Show what arrived before saying why it stops there. */
-	quill_bar_end();
-	fputs("quillrecv: ", stderr);
 	va_start(ap, fmt);
-	vfprintf(stderr, fmt, ap);
+	quill_vwarnx(fmt, ap);
 	va_end(ap);
-	fputc('\n', stderr);
 	exit(1);
 }
 
