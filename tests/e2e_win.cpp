@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -295,24 +294,6 @@ TEST_F(Win, Soak)
 	    [](size_t) { return transcript("soak.bin"); });
 }
 
-// The inode of the socket listening on port 21, or "" when none is.
-std::string
-listener()
-{
-	std::istringstream tcp(read_file("/proc/net/tcp"));
-	std::string w[10];	// sl local remote st queues timer retr uid timeout inode
-
-	for (std::string line; std::getline(tcp, line);) {
-		std::istringstream f(line);
-		for (auto &s : w)
-			f >> s;
-		if (w[3] == "0A" && w[1].size() > 5 &&
-		    w[1].compare(w[1].size() - 5, 5, ":0015") == 0)
-			return w[9];
-	}
-	return "";
-}
-
 // quillsend.cmd beside the sender, as in the .zip, and the files elsewhere:
 // each file in turn, its outcome in words, a key for pause on stdin, 1 when
 // any was not sent.
@@ -353,7 +334,7 @@ TEST_F(Win, BatchFileSendsEachFileInTurn)
 		std::string last, now;
 		for (const auto &f : c.files) {
 			// Each file's own listener, not the last one closing.
-			for (int i = 0; (now = listener()).empty() || now == last; i++) {
+			for (int i = 0; (now = port21_listener()).empty() || now == last; i++) {
 				ASSERT_LT(i, 6000) << "no listener for " << f;
 				usleep(5000);
 			}

@@ -132,23 +132,25 @@ Launch::~Launch()
 	unlink(err_.c_str());
 }
 
-static bool
-port21_listening()
+std::string
+port21_listener()
 {
 	std::ifstream tcp("/proc/net/tcp");
 	std::string line;
 
-	// Lines read "sl local_address rem_address st ...": port 21 is 0015,
-	// LISTEN is 0A. A connect would take the one accept, so never probe.
+	// Lines read "sl local_address rem_address st queues timer retrnsmt uid
+	// timeout inode": port 21 is 0015, LISTEN is 0A. A connect would take
+	// the one accept, so never probe.
 	while (std::getline(tcp, line)) {
 		std::istringstream f(line);
-		std::string sl, local, remote, st;
-		f >> sl >> local >> remote >> st;
-		if (local.size() > 5 && local.compare(local.size() - 5, 5, ":0015") == 0 &&
-		    st == "0A")
-			return true;
+		std::string w[10];
+		for (auto &s : w)
+			f >> s;
+		if (w[1].size() > 5 && w[1].compare(w[1].size() - 5, 5, ":0015") == 0 &&
+		    w[3] == "0A")
+			return w[9];
 	}
-	return false;
+	return "";
 }
 
 bool
@@ -169,10 +171,10 @@ Launch::listening(double seconds)
 	    std::chrono::duration<double>(seconds);
 
 	while (std::chrono::steady_clock::now() < end) {
-		if (port21_listening())
+		if (!port21_listener().empty())
 			return true;
 		if (!running())
-			return port21_listening();
+			return !port21_listener().empty();
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 	}
 	ADD_FAILURE() << "not listening on port 21 after " << seconds

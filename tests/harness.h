@@ -81,6 +81,10 @@ private:
 	std::string out_, err_;
 };
 
+// The inode of the socket listening on port 21, or "" when none is: a new
+// listener has another.
+std::string port21_listener();
+
 // How the stand-in receiver behaves.
 struct Peer {
 	int rcvbuf = 0;			// SO_RCVBUF before connecting; 0 leaves it
