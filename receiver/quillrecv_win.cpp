@@ -244,16 +244,13 @@ attempt(SOCKET fd, const struct addrinfo *a, double left)
 	if (ready == SOCKET_ERROR)
 		return WSAGetLastError();
 	/*
-	 * A failed attempt ends in efds, with its reason in SO_ERROR; one
-	 * in wfds connected. A reset comes only after connecting (Wine puts
-	 * it in efds when it came first): the reads that follow are the
-	 * transfer's to end.
+	 * A failed attempt ends in efds, with its reason in SO_ERROR, which
+	 * reading clears; one in wfds connected.
 	 */
 	if (FD_ISSET(fd, &efds)) {
 		if (getsockopt(fd, SOL_SOCKET, SO_ERROR, (char *)&e, &elen) != 0)
 			return WSAGetLastError();
-		if (e != WSAECONNRESET)
-			return e != 0 ? e : WSAECONNREFUSED;
+		return e != 0 ? e : WSAECONNREFUSED;
 	}
 	ioctlsocket(fd, FIONBIO, &off);
 	return 0;
