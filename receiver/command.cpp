@@ -139,6 +139,23 @@ quill_show(const char *s)
 	return bufs[which];
 }
 
+int
+quill_numbered(char *out, size_t size, const char *base, int n)
+{
+	const char *dot = strrchr(base, '.');
+	int stem, wrote;
+
+	/* A leading dot starts a hidden name, not an extension. */
+	if (dot == NULL || dot == base)
+		dot = base + strlen(base);
+	stem = (int)(dot - base);
+	if (n == 0)
+		wrote = snprintf(out, size, "%s", base);
+	else
+		wrote = snprintf(out, size, "%.*s (%d)%s", stem, base, n, dot);
+	return wrote >= 0 && (size_t)wrote < size ? 0 : -1;
+}
+
 double
 quill_now(void)
 {

@@ -8,6 +8,7 @@
 #define QUILL_COMMAND_H
 
 #include <stdarg.h>
+#include <stddef.h>
 
 #include "receive.h"
 
@@ -38,6 +39,15 @@ void	quill_options(int argc, char *argv[], struct quill_options *o);
  * after; it holds all of any string shorter than QUILL_PATH_BYTES.
  */
 const char *quill_show(const char *s);
+
+/*
+ * Writes into out, an array of size bytes, the name that copy n of base
+ * takes beside a file already called base: " (n)" goes before base's
+ * extension, as desktop programs number copies (photo (1).jpg), or at its
+ * end when it has none (notes (1), .profile (1)); copy 0 is base itself.
+ * Returns 0, or -1 when the name does not fit.
+ */
+int	quill_numbered(char *out, size_t size, const char *base, int n);
 
 /* Seconds on a clock that only goes forward. */
 double	quill_now(void);
