@@ -38,7 +38,7 @@ static const char usage[] =
     "  --timeout SECONDS  give up when no byte arrives for this long\n"
     "                     (default 30; 0 waits forever)\n"
     "  --force            replace a file of the same name, instead of\n"
-    "                     saving as NAME.1, NAME.2, ...\n"
+    "                     saving as NAME (1).EXT, NAME (2).EXT, ...\n"
     "  --version          print the version and exit\n"
     "  -h, --help         print this help and exit\n";
 

@@ -2,17 +2,21 @@
  * quillrecv: stand-in for the device. Connects to a running sender, reads
  * the transfer stream and saves the file under its base name in a folder;
  * a file of that name already there is kept, and the new one saved under
- * the first free NAME.1, NAME.2, ... unless --force replaces it.
+ * the first free NAME (1).EXT, NAME (2).EXT, ... unless --force replaces
+ * it.
  *
  *	quillrecv [--host HOST] [--port PORT] [--output DIR] [--wait SECONDS]
  *	    [--timeout SECONDS] [--force]
  *
- * Exit status 0 only when the file arrived whole; only then does it get a
- * name in the folder, so a broken or interrupted stream leaves nothing.
- * The receiving rules are receive.cpp's, the options and the words that
- * say how a transfer ended command.cpp's; this is their POSIX port (the
- * quill_port_* functions) and the run's steps around them.
- * Whatever the sender writes is hostile until checked: nothing of it
+ * Exit status 0 only when the file arrived whole; only then does it get
+ * its name in the folder, and whatever the folder refuses is refused before
+ * the first byte of data. A broken or interrupted stream leaves nothing; a
+ * run killed outright leaves its partial file, which the next run in the
+ * folder removes. The receiving rules are receive.cpp's, the options and
+ * the words that say how a transfer ended command.cpp's; this is their
+ * POSIX port (the quill_port_* functions) and the run's steps around them.
+ * It needs no hard link, no /proc and no file modes, which FAT and exFAT
+ * lack. Whatever the sender writes is hostile until checked: nothing of it
  * reaches the terminal raw.
  */
 #include <sys/types.h>
@@ -22,8 +26,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <inttypes.h>
 #include <limits.h>
 #include <nss.h>
 #include <poll.h>
@@ -41,19 +48,26 @@
 #include "receive.h"
 
 /*
- * The file being received. With O_TMPFILE it has no name until it is
- * whole; otherwise tmppath names it, and die() and the signal handler
- * remove it. It changes only with those signals held (hold_ends), and names
- * a file only once the file is ours.
+ * The run's own entries in the output folder: the partial file that
+ * receives the data, DIR/.quillrecv.PID.N.HASH.partial, made before
+ * connecting, and once the header is whole the claim, an empty folder
+ * under the name the file will take. A claim is a folder so that a run
+ * killed outright never leaves what passes for a received file; the
+ * partial file names its claim by HASH (see name_hash), so that a later
+ * run finds both (clean_up). They change only with the signals that end
+ * the run held (hold_ends), and name an entry only once it is ours; die()
+ * and the signal handler remove them, the claim first, since the partial
+ * file is what leads a later run to it.
  */
-static char tmppath[PATH_MAX];
+static char partial[PATH_MAX], claim[PATH_MAX];
 static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 static int bar;			/* standard error is a terminal */
 
 /* The port's state, which quill_receive hands to each quill_port_* call. */
 struct port {
 	int		 fd;		/* the connection to the sender */
-	int		 out;		/* the file being received */
+	int		 out;		/* the partial file */
+	long		 n;		/* the N of its name */
 	const char	*dir;
 	double		 timeout;	/* seconds without a byte; 0: none */
 	int		 force;		/* replace a file of the same name */
@@ -61,14 +75,25 @@ struct port {
 	char		 failed[8 * PATH_MAX];	/* why the port failed */
 };
 
+/* Removes the run's claim, then its partial file, whichever there are. */
+static void
+remove_ours(void)
+{
+	if (claim[0] != '\0')
+		rmdir(claim);
+	claim[0] = '\0';
+	if (partial[0] != '\0')
+		unlink(partial);
+	partial[0] = '\0';
+}
+
 /* Prints "quillrecv: " and the message on standard error and exits 1. */
 static void __attribute__((noreturn, format(printf, 1, 2)))
 die(const char *fmt, ...)
 {
 	va_list ap;
 
-	if (tmppath[0] != '\0')
-		unlink(tmppath);
+	remove_ours();
 	va_start(ap, fmt);
 	quill_vwarnx(fmt, ap);
 	va_end(ap);
@@ -88,21 +113,21 @@ failure(struct port *p, const char *fmt, ...)
 }
 
 /*
- * A signal that ends the run: the partial file goes, then the signal takes
- * its usual course, so the exit status tells which one it was.
+ * A signal that ends the run: the partial file and the claim go, then the
+ * signal takes its usual course, so the exit status tells which one it was.
  */
 static void
 interrupted(int sig)
 {
-	if (tmppath[0] != '\0')
-		unlink(tmppath);
+	remove_ours();
 	signal(sig, SIG_DFL);
 	raise(sig);
 }
 
 /*
  * Holds back the signals that end the run (hold 1) or lets them through
- * again (hold 0), around every change of tmppath. Leaves errno alone.
+ * again (hold 0), around every change of partial and claim. Leaves errno
+ * alone.
  */
 static void
 hold_ends(int hold)
@@ -198,98 +223,172 @@ make_dirs(const char *dir)
 	return 0;
 }
 
+/* FNV-1a of name: how a partial file names its claim. */
+static uint32_t
+name_hash(const char *name)
+{
+	uint32_t h = 2166136261u;
+
+	for (; *name != '\0'; name++)
+		h = (h ^ (unsigned char)*name) * 16777619u;
+	return h;
+}
+
 /*
- * Makes the file that receives the data, in dir: unnamed when the file
- * system allows it (returns with tmppath empty), else a temporary file
- * named in tmppath. Returns its descriptor or ends the program.
+ * Writes into path, an array of PATH_MAX bytes, the name of this run's
+ * partial file n in dir that names the claim base ("" before there is
+ * one). Every such name of a run has the same length. Returns 0, or -1
+ * when it does not fit.
  */
 static int
-make_file(const char *dir)
+partial_name(char *path, const char *dir, long n, const char *base)
+{
+	int len = snprintf(path, PATH_MAX, "%s/.quillrecv.%ld.%ld.%08" PRIx32
+	    ".partial", dir, (long)getpid(), n, name_hash(base));
+
+	return len >= 0 && len < PATH_MAX ? 0 : -1;
+}
+
+/*
+ * True when name is a partial file's: of process *pid, naming the claim
+ * whose name_hash is *hash.
+ */
+static int
+is_partial(const char *name, long *pid, uint32_t *hash)
+{
+	static const char pre[] = ".quillrecv.";
+	const char *at;
+	char *end;
+	int i;
+
+	if (strncmp(name, pre, sizeof(pre) - 1) != 0 ||
+	    (*pid = strtol(name + sizeof(pre) - 1, &end, 10)) <= 0 ||
+	    *end != '.' || (strtol(end + 1, &end, 10), *end != '.'))
+		return 0;
+	for (at = end + 1, i = 0; i < 8; i++)
+		if (!isxdigit((unsigned char)at[i]))
+			return 0;
+	if (strcmp(at + 8, ".partial") != 0)
+		return 0;
+	*hash = (uint32_t)strtoul(at, NULL, 16);
+	return 1;
+}
+
+/*
+ * Removes what runs killed outright left in dir: each partial file whose
+ * process is not alive here and that no process holds locked (a run on
+ * another computer sharing the folder), and the empty folder it names as
+ * its claim, the claim first. An empty folder of the user's whose name
+ * has the same hash would go too: one in four thousand million. Removes
+ * what it can; the run goes on whatever it could not.
+ */
+static void
+clean_up(const char *dir)
+{
+	static char gone[32][NAME_MAX + 1];	/* this many a run */
+	uint32_t hashes[32], h;
+	char path[PATH_MAX];
+	struct flock lock;
+	struct dirent *e;
+	size_t n = 0, i;
+	long pid;
+	DIR *d;
+	int fd;
+
+	if ((d = opendir(dir)) == NULL)
+		return;
+	while (n < 32 && (e = readdir(d)) != NULL) {
+		if (!is_partial(e->d_name, &pid, &h) ||
+		    kill((pid_t)pid, 0) == 0 || errno != ESRCH ||
+		    snprintf(path, sizeof(path), "%s/%s", dir, e->d_name) >=
+		    (int)sizeof(path) ||
+		    (fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK |
+		    O_CLOEXEC)) < 0)
+			continue;
+		memset(&lock, 0, sizeof(lock));
+		lock.l_type = F_WRLCK;
+		lock.l_whence = SEEK_SET;
+		/* Where there are no locks, the process id alone tells. */
+		if (fcntl(fd, F_SETLK, &lock) == 0 ||
+		    (errno != EAGAIN && errno != EACCES)) {
+			snprintf(gone[n], sizeof(gone[n]), "%s", e->d_name);
+			hashes[n++] = h;
+		}
+		close(fd);
+	}
+	for (rewinddir(d); n > 0 && (e = readdir(d)) != NULL;) {
+		for (h = name_hash(e->d_name), i = 0; i < n; i++)
+			if (hashes[i] == h && snprintf(path, sizeof(path),
+			    "%s/%s", dir, e->d_name) < (int)sizeof(path))
+				rmdir(path);
+	}
+	for (i = 0; i < n; i++)
+		if (snprintf(path, sizeof(path), "%s/%s", dir, gone[i]) <
+		    (int)sizeof(path))
+			unlink(path);
+	closedir(d);
+}
+
+/*
+ * Makes the partial file in p->dir under the first of this run's names
+ * (partial_name) not taken, locked for as long as the run lives so that a
+ * run on another computer sees it in use; it is left in partial, and its
+ * N in p->n. Returns its descriptor or ends the program.
+ */
+static int
+make_file(struct port *p)
 {
 	char name[PATH_MAX];
+	struct flock lock;
 	int out;
 
-	if ((out = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0)
-		return out;
-	if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-		die("cannot save files in %s: %s", quill_show(dir),
-		    strerror(errno));
-	if (snprintf(name, sizeof(name), "%s/.quillrecv.XXXXXX", dir) >=
-	    (int)sizeof(name))
-		die("cannot save files in %s: %s", quill_show(dir),
-		    strerror(ENAMETOOLONG));
-	hold_ends(1);
-	if ((out = mkstemp(name)) >= 0)
-		memcpy(tmppath, name, sizeof(tmppath));
-	hold_ends(0);
-	if (out < 0)
-		die("cannot save files in %s: %s", quill_show(dir),
-		    strerror(errno));
+	for (p->n = 0;; p->n++) {
+		if (partial_name(name, p->dir, p->n, "") < 0)
+			die("cannot save files in %s: %s", quill_show(p->dir),
+			    strerror(ENAMETOOLONG));
+		hold_ends(1);
+		if ((out = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+		    0666)) >= 0)
+			memcpy(partial, name, sizeof(partial));
+		hold_ends(0);
+		if (out >= 0)
+			break;
+		if (errno != EEXIST)
+			die("cannot save files in %s: %s", quill_show(p->dir),
+			    strerror(errno));
+	}
+	memset(&lock, 0, sizeof(lock));
+	lock.l_type = F_WRLCK;
+	lock.l_whence = SEEK_SET;
+	fcntl(out, F_SETLK, &lock);
 	return out;
 }
 
 /*
- * Gives the whole file its name: path, or when force is not set and
- * something has that name, the first free one of path.1, path.2, ...
- * With force a file there is replaced. path, an array of PATH_MAX bytes,
- * is left holding the name tried last. Call with the signals that end the
- * run held (hold_ends): tmppath changes, and is left naming the temporary
- * file when that is still there. Returns 0, or -1 with errno set.
+ * Gives the whole file its name, p->path: the claim goes and the partial
+ * file takes its place, never over another file unless force is set.
+ * Where the file system cannot refuse to replace, a plain rename does: the
+ * claim held the name until then. Call with the signals that end the run
+ * held (hold_ends). Returns 0, or -1 with errno set.
  */
 static int
-put_in_place(int out, const char *dir, char *path, int force)
+put_in_place(struct port *p)
 {
-	char proc[64], name[PATH_MAX];
-	int i, made;
+	int placed = -1;
 
-	snprintf(proc, sizeof(proc), "/proc/self/fd/%d", out);
-	if (!force) {
-		/* A link never replaces what is there, even if made meanwhile. */
-		memcpy(name, path, sizeof(name));
-		for (i = 1;; i++) {
-			made = tmppath[0] != '\0' ? link(tmppath, path) :
-			    linkat(AT_FDCWD, proc, AT_FDCWD, path,
-			    AT_SYMLINK_FOLLOW);
-			if (made == 0)
-				break;
-			if (errno != EEXIST)
-				return -1;
-			if (i == INT_MAX || snprintf(path, PATH_MAX, "%s.%d",
-			    name, i) >= PATH_MAX) {
-				errno = i == INT_MAX ? EEXIST : ENAMETOOLONG;
-				return -1;
-			}
-		}
-		if (tmppath[0] != '\0')
-			unlink(tmppath);
-		tmppath[0] = '\0';
-		return 0;
-	}
-	if (tmppath[0] != '\0') {
-		if (rename(tmppath, path) < 0)
+	if (claim[0] != '\0') {
+		if (rmdir(claim) < 0)
 			return -1;
-		tmppath[0] = '\0';
-		return 0;
+		claim[0] = '\0';
 	}
-	/*
-	 * Replacing: a name of its own first, then rename over the old file.
-	 * A name is in tmppath only once it is ours.
-	 */
-	for (i = 0;; i++) {
-		if (snprintf(name, sizeof(name), "%s/.quillrecv.%ld.%d", dir,
-		    (long)getpid(), i) >= (int)sizeof(name)) {
-			errno = ENAMETOOLONG;
-			return -1;
-		}
-		if (linkat(AT_FDCWD, proc, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0)
-			break;
-		if (errno != EEXIST)
-			return -1;
-	}
-	memcpy(tmppath, name, sizeof(tmppath));
-	if (rename(tmppath, path) < 0)
+	if (!p->force)
+		placed = renameat2(AT_FDCWD, partial, AT_FDCWD, p->path,
+		    RENAME_NOREPLACE);
+	if (p->force || (placed < 0 && (errno == EINVAL || errno == ENOSYS)))
+		placed = rename(partial, p->path);
+	if (placed < 0)
 		return -1;
-	tmppath[0] = '\0';
+	partial[0] = '\0';
 	return 0;
 }
 
@@ -329,20 +428,64 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 }
 
 /*
- * The port's open: the file was made before connecting, so this only names
- * where it goes. Returns 0, or -1 with the reason recorded when the path is
- * too long.
+ * The port's open: claims the name the file will take in the folder, base
+ * or, when something has that and force is not set, the first free of its
+ * numbered names (quill_numbered), with an empty folder made there; with
+ * force, a file of that name is left for the commit to replace. So what
+ * the folder's file system refuses (a character, the length, the room for
+ * a name) is refused before any data. Returns 0, or -1 with the reason
+ * recorded.
  */
 int
 quill_port_open(struct quill_receiver *r, const char *base)
 {
 	struct port *p = (struct port *)r->port;
+	char name[PATH_MAX], named[PATH_MAX];
+	struct stat st;
+	int i, made, e;
 
-	if (snprintf(p->path, sizeof(p->path), "%s/%s", p->dir, base) >=
-	    (int)sizeof(p->path))
-		return failure(p, "%s/%s: path too long", quill_show(p->dir),
-		    quill_show(base));
-	return 0;
+	for (i = 0;; i++) {
+		if (quill_numbered(name, sizeof(name), base, i) < 0 ||
+		    snprintf(p->path, sizeof(p->path), "%s/%s", p->dir, name) >=
+		    (int)sizeof(p->path))
+			return failure(p, "%s/%s: path too long",
+			    quill_show(p->dir), quill_show(i == 0 ? base : name));
+		if (p->force && lstat(p->path, &st) == 0) {
+			if (S_ISDIR(st.st_mode))
+				return failure(p, "%s: %s", quill_show(p->path),
+				    strerror(EISDIR));
+			return 0;
+		}
+		/*
+		 * The partial file names the claim before it is made: a run
+		 * killed in between leaves nothing that a later run misses.
+		 * The name fits: it is as long as the one make_file made.
+		 */
+		(void)partial_name(named, p->dir, p->n, name);
+		hold_ends(1);
+		if ((made = rename(partial, named)) == 0)
+			memcpy(partial, named, sizeof(partial));
+		e = errno;
+		hold_ends(0);
+		if (made < 0)
+			return failure(p, "%s: %s", quill_show(partial),
+			    strerror(e));
+		hold_ends(1);
+		if ((made = mkdir(p->path, 0700)) == 0)
+			memcpy(claim, p->path, sizeof(claim));
+		e = errno;
+		hold_ends(0);
+		if (made == 0)
+			return 0;
+		/* FAT's say EPERM, exFAT's ENOENT or EILSEQ, others EINVAL. */
+		if (e == EPERM || e == ENOENT || e == EILSEQ || e == EINVAL)
+			return failure(p, "%s: not a name this folder's file "
+			    "system allows (%s)", quill_show(p->path),
+			    strerror(e));
+		if (e != EEXIST || p->force || i == INT_MAX)
+			return failure(p, "%s: %s", quill_show(p->path),
+			    strerror(e));
+	}
 }
 
 /* The port's write: all len bytes, a short write followed by the rest. */
@@ -361,28 +504,24 @@ quill_port_write(struct quill_receiver *r, const unsigned char *data,
 }
 
 /*
- * The port's commit: the whole file gets its mode, reaches the disk and
- * takes its name, then the folder is synced so that the name survives a
- * crash. Returns 0, or -1 with the reason recorded; once the file has its
- * name it stays, even when the folder's sync fails, and the reason says
- * where it is.
+ * The port's commit: the whole file reaches the disk and takes its name,
+ * then the folder is synced so that the name survives a crash. Returns 0,
+ * or -1 with the reason recorded; once the file has its name it stays,
+ * even when the folder's sync fails, and the reason says where it is.
  */
 int
 quill_port_commit(struct quill_receiver *r)
 {
 	struct port *p = (struct port *)r->port;
-	mode_t mask;
 	int placed, dfd;
 
 	if (bar)
 		quill_bar_end();
-	mask = umask(0);
-	umask(mask);
-	if (fchmod(p->out, 0666 & ~mask) < 0 || fsync(p->out) < 0)
+	if (fsync(p->out) < 0)
 		return failure(p, "%s: %s", quill_show(p->path),
 		    strerror(errno));
 	hold_ends(1);
-	placed = put_in_place(p->out, p->dir, p->path, p->force);
+	placed = put_in_place(p);
 	hold_ends(0);
 	if (placed < 0)
 		return failure(p, "%s: %s", quill_show(p->path),
@@ -401,15 +540,13 @@ quill_port_commit(struct quill_receiver *r)
 	return 0;
 }
 
-/* The port's discard: a temporary file that has a name goes. */
+/* The port's discard: the claim and the partial file go. */
 void
 quill_port_discard(struct quill_receiver *r)
 {
 	(void)r;
 	hold_ends(1);
-	if (tmppath[0] != '\0')
-		unlink(tmppath);
-	tmppath[0] = '\0';
+	remove_ours();
 	hold_ends(0);
 }
 
@@ -453,7 +590,8 @@ main(int argc, char *argv[])
 	if (make_dirs(port.dir) < 0)
 		die("cannot save files in %s: %s", quill_show(port.dir),
 		    strerror(errno));
-	port.out = make_file(port.dir);
+	clean_up(port.dir);
+	port.out = make_file(&port);
 	port.fd = connect_sender(o.host, o.port, o.wait);
 
 	/* Receive: the core keeps the file only when the stream is whole. */

@@ -170,23 +170,6 @@ protected:
 	bool connected_ = false;
 };
 
-// Where the folder takes no unnamed file, a named temporary one stands in:
-// the faults that make it so ("tmpfile=95"), or none.
-std::vector<std::string>
-file_kinds()
-{
-	std::vector<std::string> kinds = { "" };
-	if (faults != nullptr)
-		kinds.push_back("tmpfile=95");
-	return kinds;
-}
-
-std::string
-kind_name(const std::string &kind)
-{
-	return kind.empty() ? "unnamed file" : "named temporary file";
-}
-
 TEST_F(Recv, SavesUnderTheBaseName)
 {
 	struct {
@@ -204,11 +187,10 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ ".dot", ".dot", ".dot", 1 },
 	};
 	mode_t old = umask(027);	// the saved file follows it
-	for (const auto &kind : file_kinds())
 	for (const auto &c : cases) {
-		SCOPED_TRACE(c.name + ", " + kind_name(kind));
+		SCOPED_TRACE(c.name);
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data), {}, with_faults(faults, kind));
+		Outcome o = run(stream_of(c.name, data));
 		EXPECT_EQ(o.code, 0) << o.err;
 		EXPECT_EQ(o.out, "received " + c.shown + ": " + std::to_string(c.size) +
 		    " bytes, saved as " + at(out_, c.base) + "\n");
@@ -352,6 +334,9 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 	}
 }
 
+// A copy is numbered before its extension. What runs killed outright
+// left is removed, unless its process lives here or one elsewhere holds
+// it locked; the run's own partial file takes the next free name then.
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
 	// In turn, into a folder holding a file f and a folder d; what each
@@ -359,34 +344,54 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 	struct {
 		std::string name, data, flag, as, err;
 	} cases[] = {
-		{ "f", "one", "", "f.1", "" },
-		{ "f", "two", "", "f.2", "" },
+		{ "f", "one", "", "f (1)", "" },
+		{ "f", "two", "", "f (2)", "" },
 		{ "f", "new", "--force", "f", "" },
-		{ "d", "dir", "", "d.1", "" },
+		{ "d", "dir", "", "d (1)", "" },
 		// Not even --force replaces a folder.
 		{ "d", "dir", "--force", "", "d: Is a directory" },
+		{ "a.tar.gz", "one", "", "a.tar.gz", "" },
+		{ "a.tar.gz", "two", "", "a.tar (1).gz", "" },
+		{ ".profile", "one", "", ".profile", "" },
+		{ ".profile", "two", "", ".profile (1)", "" },
 	};
-	for (const auto &kind : file_kinds()) {
-		write_file(out_ + "/f", "old");
-		mkdir((out_ + "/d").c_str(), 0755);
-		for (const auto &c : cases) {
-			SCOPED_TRACE(kind_name(kind) + ", " + c.name + " " + c.flag);
-			Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
-			    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
-			    with_faults(faults, kind));
-			EXPECT_EQ(o.code, c.as.empty() ? 1 : 0) << o.err;
-			EXPECT_EQ(o.err, c.err.empty() ? "" : "quillrecv: " + at(out_, c.err) + "\n");
-			EXPECT_EQ(o.out, c.as.empty() ? "" : "received " + c.name + ": 3 bytes, "
-			    "saved as " + at(out_, c.as) + "\n");
-			if (!c.as.empty()) {
-				EXPECT_EQ(read_file(out_ + "/" + c.as), c.data);
-			}
-		}
-		EXPECT_EQ(read_file(out_ + "/f.1"), "one");
-		EXPECT_EQ(saved(), (std::set<std::string>{ "f", "f.1", "f.2", "d", "d.1" }));
-		std::filesystem::remove_all(out_);
-		mkdir(out_.c_str(), 0755);
+	// Left by runs: one alive (the test's), one locked by the test, one
+	// gone with its claim.
+	const std::string alive = ".quillrecv." + std::to_string(getpid()) +
+	    ".0.811c9dc5.partial", locked = ".quillrecv.2147483646.0.811c9dc5.partial";
+	write_file(out_ + "/f", "old");
+	mkdir((out_ + "/d").c_str(), 0755);
+	int held = -1;
+	if (!recv.wine) {	// Windows knows them by the handles open on them
+		write_file(out_ + "/" + alive, "");
+		write_file(out_ + "/.quillrecv.2147483647.3.1f62aaae.partial", "");
+		mkdir((out_ + "/gone").c_str(), 0700);	// 1f62aaae
+		held = open((out_ + "/" + locked).c_str(), O_WRONLY | O_CREAT, 0666);
+		struct flock lock = {};
+		lock.l_type = F_WRLCK;
+		ASSERT_EQ(fcntl(held, F_SETLK, &lock), 0);
 	}
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name + " " + c.flag);
+		Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
+		    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
+		    faults ? with_faults(faults, "pid=2147483646") :
+		    std::vector<std::string>{});
+		EXPECT_EQ(o.code, c.as.empty() ? 1 : 0) << o.err;
+		EXPECT_EQ(o.err, c.err.empty() ? "" : "quillrecv: " + at(out_, c.err) + "\n");
+		EXPECT_EQ(o.out, c.as.empty() ? "" : "received " + c.name + ": 3 bytes, "
+		    "saved as " + at(out_, c.as) + "\n");
+		if (!c.as.empty()) {
+			EXPECT_EQ(read_file(out_ + "/" + c.as), c.data);
+		}
+	}
+	close(held);
+	EXPECT_EQ(read_file(out_ + "/f (1)"), "one");
+	std::set<std::string> left = { "f", "f (1)", "f (2)", "d", "d (1)", "a.tar.gz",
+	    "a.tar (1).gz", ".profile", ".profile (1)" };
+	if (!recv.wine)
+		left.insert({ alive, locked });
+	EXPECT_EQ(saved(), left);
 }
 
 // What can go wrong on this side: a folder that cannot take the file,
@@ -394,48 +399,57 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 // The stream is read; nothing is saved unless it all was.
 TEST_F(Recv, LocalFailures)
 {
-	// A folder that takes the temporary name but not the file's name.
+	// Folders of 4060 bytes and more, where the partial file's name (with
+	// pid 4242) takes 35 more and PATH_MAX is 4096 with the final zero.
 	std::string deep;
-	while (deep.size() < 4070)
+	while (deep.size() < 4060)
 		deep += "./";
-	const std::string longname(25, 'n');	// deep/longname: PATH_MAX bytes, one too many
 	write_file(path("stream"), "");	// a file where a folder should be
-	const std::string data = pattern(100000, 4);
+	const std::string data = pattern(100000, 4), m255(255, 'm');
+	const std::vector<std::string> no_proc = { "unshare", "-m", "sh", "-c",
+	    "mount -t tmpfs none /proc && exec \"$0\" \"$@\"" };
 	struct {
 		std::string what, name;
 		std::vector<std::string> args;
 		std::string fault, err;	// err: "" when the file must be saved
 		bool reset, connects = true, kept = false, old = false;
+		std::vector<std::string> runner = {};	// before the program's own
+		bool posix = false;	// a row for Linux's limits alone
 	} cases[] = {
 		{ "folders made", "f", { "--output", "made/a/b" }, "", "", false },
 		{ "no folder can be made", "f", { "--output", "stream/a" }, "", "cannot "
 		  "save files in stream/a: Not a directory", false, false },
 		{ "not a folder", "f", { "--output", "stream" }, "", "cannot save "
 		  "files in stream: Not a directory", false, false },
-		{ "no room for the temporary name", "f", { "--output", deep + "./././././" },
-		  "tmpfile=95", "cannot save files in " + deep + "./././././: File name "
-		  "too long", false, false },
-		{ "path too long", longname, { "--output", deep }, "",
-		  deep + "/" + longname + ": path too long", false },
-		{ "no room for --force's own name", "f", { "--output", deep + "././././././",
-		  "--force" }, "tmpfile=0", deep + "././././././/f: File name too long", false },
-		{ "no unnamed file: EISDIR", "f", {}, "tmpfile=21", "", false },
-		{ "no unnamed file: EINVAL", "f", {}, "tmpfile=22", "", false },
+		{ "--output of PATH_MAX bytes", "f", { "--output", deep + deep.substr(0, 36) },
+		  "", "cannot save files in " + deep + deep.substr(0, 36) + ": File name "
+		  "too long", false, false, false, false, {}, true },
+		{ "the partial file's name just fits", "f", { "--output", deep }, "pid=4242",
+		  "", false, true, false, false, {}, true },
+		{ "no room for the partial file's name", "f", { "--output", deep + "." },
+		  "pid=4242", "cannot save files in " + deep + ".: File name too long", false,
+		  false, false, false, {}, true },
+		{ "the path just fits", std::string(34, 'n'), { "--output", deep }, "pid=4242",
+		  "", false, true, false, false, {}, true },
+		{ "path too long", std::string(35, 'n'), { "--output", deep }, "pid=4242",
+		  deep + "/" + std::string(35, 'n') + ": path too long", false, true, false,
+		  false, {}, true },
 		{ "write fails", "f", {}, "writefail=28",
 		  out_ + "/f: No space left on device", false },
 		{ "short writes", "f", {}, "writemax=999", "", false },
 		{ "fsync fails", "f", {}, "fsyncfail=5", out_ + "/f: Input/output error",
 		  false },
 		{ "folder sync: EINVAL", "f", {}, "dirsync=22", "", false },
-		// Kept, and no room for NAME.1 beside a name of the longest length.
-		{ "no numbered name", std::string(255, 'm'), {}, "", at(out_,
-		  std::string(255, 'm')) + ".1: File name too long", false, true, true, true },
-		// The name --force tries first (pid 4242): an old file's, or the file's own.
-		{ "old file at the temporary name", ".quillrecv.4242.0", { "--force" },
-		  "pid=4242", "", false, true, false, true },
-		{ "folder sync fails: the file stays", ".quillrecv.4242.0", { "--force" },
-		  "pid=4242,dirsync=5", out_ + ": Input/output error: " + out_ +
-		  "/.quillrecv.4242.0 may not survive a crash", false, true, true },
+		{ "folder sync fails: the file stays", "f", {}, "dirsync=5", out_ + ": "
+		  "Input/output error: " + out_ + "/f may not survive a crash", false, true,
+		  true },
+		// Kept, and no room for NAME (1) beside a name of the longest length:
+		// refused before the data.
+		{ "no numbered name", m255, {}, "", at(out_, m255) + " (1): File name too "
+		  "long", false, true, true, true },
+		{ "a name too long", m255 + "m", {}, "", at(out_, m255) + "m: File name too "
+		  "long", false },
+		{ "no /proc", "f", {}, "", "", false, true, false, false, no_proc, true },
 		{ "poll fails", "f", {}, "poll=14", "poll: Bad address", false },
 		{ "refused 5 times, 100 ms apart", "f", { "--wait", "1" }, "connect=5", "", false },
 		{ "refused 15 times: over 1 s", "f", { "--wait", "1" }, "connect=15",
@@ -444,22 +458,20 @@ TEST_F(Recv, LocalFailures)
 		  "connect to 127.0.0.1 port 21: Connection refused", false, false },
 		{ "reset", "f", {}, "", "read: Connection reset by peer", true },
 	};
-	for (const auto &kind : file_kinds())
 	for (const auto &c : cases) {
-		SCOPED_TRACE(c.what + ", " + kind_name(kind));
-		if (!c.fault.empty() && faults == nullptr)
+		SCOPED_TRACE(c.what);
+		if ((!c.fault.empty() && faults == nullptr) || (recv.wine && c.posix))
 			continue;
-		if (recv.wine && c.name == longname)
-			continue;	// PATH_MAX is Linux's limit
 		// Wine reads a reset after the data as a close, or as the connect's
 		// failure when it comes before the connect is seen.
 		if (recv.wine && c.reset)
 			continue;
-		// A row's own tmpfile fault comes first, so wins over the kind's.
-		std::string wanted = c.fault + (kind.empty() || c.fault.empty() ? "" : ",") + kind;
 		if (c.old)
 			write_file(out_ + "/" + c.name, "old");
-		Outcome o = run(stream_of(c.name, data), c.args, with_faults(faults, wanted),
+		program_ = recv;
+		program_.runner.insert(program_.runner.begin(), c.runner.begin(), c.runner.end());
+		Outcome o = run(stream_of(c.name, data), c.args, c.fault.empty() ?
+		    std::vector<std::string>{} : with_faults(faults, c.fault),
 		    [&](Launch &, int &s) {
 			if (c.reset) {
 				struct linger now = { 1, 0 };	// close with a reset
@@ -470,7 +482,7 @@ TEST_F(Recv, LocalFailures)
 		});
 		if (c.err.empty()) {
 			std::string at = !c.args.empty() && c.args[0] == "--output" ?
-			    path(c.args[1]) : out_;
+			    std::filesystem::path(path(c.args[1])).lexically_normal().string() : out_;
 			EXPECT_EQ(o.code, 0) << o.err;
 			EXPECT_TRUE(read_file(at + "/" + c.name) == data);
 			std::filesystem::remove(at + "/" + c.name);
@@ -480,59 +492,65 @@ TEST_F(Recv, LocalFailures)
 		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
 		EXPECT_EQ(connected_, c.connects);
 		EXPECT_EQ(saved(), std::set<std::string>(&c.name, &c.name + c.kept));
-		std::filesystem::remove(out_ + "/" + c.name);
+		std::error_code none;	// a name too long is not there
+		std::filesystem::remove(out_ + "/" + c.name, none);
 	}
 }
 
-// However the run ends early, the folder is left as it was.
+// However the run ends early, the folder is left as it was; a run killed
+// outright leaves its partial file (and its claim, a folder), which the
+// next run there removes. A signal in each window of the file's naming: as
+// the partial file is made, renamed to name the claim, the claim made, the
+// claim removed for the commit (which then completes).
 TEST_F(Recv, InterruptedLeavesNothing)
 {
-	int probe = open(out_.c_str(), O_TMPFILE | O_WRONLY, 0600);
-	bool unnamed = probe >= 0;
-	close(probe);
 	const std::string part = stream_of("part", std::string(100, 'p')).substr(0, 60);
-	for (const auto &kind : file_kinds()) {
-		const auto env = with_faults(faults, kind);
-		for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGKILL }) {
-			// Only an unnamed file survives no SIGKILL, and on Windows
-			// one marked delete-pending: Wine's process is killed as
-			// Task Manager or a closed console ends it.
-			if (sig == SIGKILL && !recv.wine && (!kind.empty() || !unnamed))
-				continue;
-			SCOPED_TRACE(kind_name(kind) + ", " + strsignal(sig));
-			Outcome o = run(part, {}, env, [&](Launch &r, int &) {
-				// Signal once the receiver holds the file.
-				for (int i = 0; i < 2000 && !holds_file(r.pid()) &&
-				    !(recv.wine && !saved().empty()); i++)
-					std::this_thread::sleep_for(std::chrono::milliseconds(5));
-				kill(r.pid(), sig);
-			});
-			// Wine takes SIGINT for Ctrl-C, and ends the run with status 0.
-			bool ctrl_c = recv.wine && sig == SIGINT;
-			EXPECT_EQ(o.signaled, !ctrl_c);
-			EXPECT_EQ(o.code, ctrl_c ? 0 : sig);
-			EXPECT_EQ(o.out, "");
-			EXPECT_TRUE(saved().empty()) << *saved().begin();
-			// Nor one raised as mkstemp or --force's linkat names the file.
-			if (sig == SIGKILL || faults == nullptr || (kind.empty() && !unnamed))
-				continue;
-			o = run(stream_of("part", "p"), { "--force" }, with_faults(faults,
-			    (kind.empty() ? "linksig=" : kind + ",mkstempsig=") + std::to_string(sig)));
-			EXPECT_TRUE(o.signaled && o.code == sig) << o.code;
-			EXPECT_EQ(saved().size(), saved().count("part"));	// nothing else
-			std::filesystem::remove(out_ + "/part");
+	struct {
+		int sig;
+		std::string fault;	// "": once the receiver holds the file
+		bool saved = false;
+	} cases[] = {
+		{ SIGINT, "" }, { SIGTERM, "" }, { SIGHUP, "" }, { SIGKILL, "" },
+		{ SIGTERM, "opensig" }, { SIGHUP, "renamesig" }, { SIGINT, "mkdirsig" },
+		{ SIGTERM, "rmdirsig", true }, { SIGKILL, "opensig" }, { SIGKILL, "mkdirsig" },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::string(strsignal(c.sig)) + " " + c.fault);
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
+		Outcome o = c.fault.empty() ? run(part, {}, {}, [&](Launch &r, int &) {
+			for (int i = 0; i < 2000 && !holds_file(r.pid()) &&
+			    !(recv.wine && !saved().empty()); i++)
+				std::this_thread::sleep_for(std::chrono::milliseconds(5));
+			kill(r.pid(), c.sig);
+		}) : run(stream_of("part", "p"), {}, with_faults(faults, c.fault + "=" +
+		    std::to_string(c.sig)));
+		// Wine takes SIGINT for Ctrl-C, and ends the run with status 0.
+		bool ctrl_c = recv.wine && c.sig == SIGINT;
+		EXPECT_EQ(o.signaled, !ctrl_c);
+		EXPECT_EQ(o.code, ctrl_c ? 0 : c.sig);
+		EXPECT_EQ(o.out, "");
+		// Windows removes even a killed run's file: it is delete-pending.
+		if (c.sig == SIGKILL && !recv.wine) {
+			EXPECT_FALSE(saved().empty());
+			o = run(stream_of("next", "n"));
+			EXPECT_EQ(o.code, 0) << o.err;
+			std::filesystem::remove(out_ + "/next");
 		}
-		// A broken stream, too.
-		Outcome o = run(part, {}, env);
-		EXPECT_EQ(o.code, 1);
-		EXPECT_TRUE(saved().empty());
+		EXPECT_EQ(saved(), c.saved ? std::set<std::string>{ "part" } :
+		    std::set<std::string>{});
+		std::filesystem::remove(out_ + "/part");
 	}
+	// A broken stream, too.
+	Outcome o = run(part);
+	EXPECT_EQ(o.code, 1);
+	EXPECT_TRUE(saved().empty());
 	if (recv.wine)
 		return;	// a signal its parent left ignored is POSIX's alone
 	// Started with SIGHUP ignored, as nohup starts it, it goes on.
 	program_.runner.insert(program_.runner.begin(), "nohup");
 	const std::string rest = stream_of("part", std::string(100, 'p')).substr(60);
-	Outcome o = run(part, {}, {}, [&](Launch &r, int &s) {
+	o = run(part, {}, {}, [&](Launch &r, int &s) {
 		for (int i = 0; i < 2000 && !holds_file(r.pid()); i++)
 			std::this_thread::sleep_for(std::chrono::milliseconds(5));
 		kill(r.pid(), SIGHUP);

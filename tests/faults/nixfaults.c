@@ -10,13 +10,14 @@
  *			fails it with EPIPE and raises SIGPIPE
  *	readfail=N	reads fail with EISDIR once N bytes have been read
  *	seekfail=E, tellfail=E	fseeko, ftello fail with errno E
- *	tmpfile=E	open with O_TMPFILE fails with errno E
  *	writemax=N	each write takes at most N bytes
  *	writefail=E	writes fail with errno E
  *	fsyncfail=E	fsync fails with errno E
  *	connect=K	the first K connects fail with ECONNREFUSED
  *	dirsync=E, poll=E	a folder's fsync, poll fail with errno E
- *	mkstempsig=S, linksig=S	signal S is raised once mkstemp64, linkat succeed
+ *	opensig=S, mkdirsig=S, renamesig=S, rmdirsig=S
+ *			signal S is raised once an open that creates a
+ *			file, mkdir, rename (or renameat2), rmdir succeeds
  *	pid=N		getpid returns N
  */
 #define _GNU_SOURCE
@@ -37,9 +38,17 @@
 #include <unistd.h>
 
 #define QUILL_FAULT_NAMES ",socket,setsockopt,listen,accept,sendmax,sendfail," \
-	"sendpipe,readfail,seekfail,tellfail,tmpfile,writemax,writefail," \
-	"fsyncfail,dirsync,connect,poll,mkstempsig,linksig,pid,"
+	"sendpipe,readfail,seekfail,tellfail,writemax,writefail,fsyncfail," \
+	"dirsync,connect,poll,opensig,mkdirsig,renamesig,rmdirsig,pid,"
 #include "faults.h"
+
+/* Raises the signal that fault name asks for, if any. */
+static void
+raised(const char *name)
+{
+	if (quill_fault(name) > 0)
+		raise((int)quill_fault(name));
+}
 
 #define REAL(name) \
 	static __typeof__(name) *real; \
@@ -161,14 +170,15 @@ name(const char *path, int flags, ...) \
 	va_list ap; \
 	mode_t mode = 0; \
 	REAL(name); \
+	int fd; \
 	if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) { \
 		va_start(ap, flags); \
 		mode = (mode_t)va_arg(ap, int); \
 		va_end(ap); \
 	} \
-	if ((flags & O_TMPFILE) == O_TMPFILE && fail("tmpfile")) \
-		return -1; \
-	return real(path, flags, mode); \
+	if ((fd = real(path, flags, mode)) >= 0 && (flags & O_CREAT)) \
+		raised("opensig"); \
+	return fd; \
 }
 OPEN_FAULT(open)
 OPEN_FAULT(open64)
@@ -218,25 +228,47 @@ poll(struct pollfd *fds, nfds_t n, int timeout)
 }
 
 int
-mkstemp64(char *tmpl)
-{
-	int fd;
-
-	REAL(mkstemp64);
-	if ((fd = real(tmpl)) >= 0 && quill_fault("mkstempsig") > 0)
-		raise((int)quill_fault("mkstempsig"));
-	return fd;
-}
-
-int
-linkat(int fromdir, const char *from, int todir, const char *to, int flags)
+mkdir(const char *path, mode_t mode)
 {
 	int r;
 
-	REAL(linkat);
-	if ((r = real(fromdir, from, todir, to, flags)) == 0 &&
-	    quill_fault("linksig") > 0)
-		raise((int)quill_fault("linksig"));
+	REAL(mkdir);
+	if ((r = real(path, mode)) == 0)
+		raised("mkdirsig");
+	return r;
+}
+
+int
+rmdir(const char *path)
+{
+	int r;
+
+	REAL(rmdir);
+	if ((r = real(path)) == 0)
+		raised("rmdirsig");
+	return r;
+}
+
+int
+rename(const char *from, const char *to)
+{
+	int r;
+
+	REAL(rename);
+	if ((r = real(from, to)) == 0)
+		raised("renamesig");
+	return r;
+}
+
+int
+renameat2(int fromdir, const char *from, int todir, const char *to,
+    unsigned flags)
+{
+	int r;
+
+	REAL(renameat2);
+	if ((r = real(fromdir, from, todir, to, flags)) == 0)
+		raised("renamesig");
 	return r;
 }
 
