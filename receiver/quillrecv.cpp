@@ -25,6 +25,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <math.h>
 #include <nss.h>
 #include <poll.h>
 #include <signal.h>
@@ -309,8 +310,9 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 	if (bar && r->dec.stage == QUILL_DATA)
 		quill_bar(&r->dec, 0);
 	for (;;) {
-		ready = poll(&pfd, 1, p->timeout > 0 ? (int)(p->timeout * 1000) :
-		    -1);
+		/* Whole milliseconds up: a time-out under one is not none. */
+		ready = poll(&pfd, 1, p->timeout > 0 ?
+		    (int)ceil(p->timeout * 1000) : -1);
 		if (ready < 0 && errno == EINTR)
 			continue;
 		if (ready < 0) {
