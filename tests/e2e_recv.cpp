@@ -599,12 +599,14 @@ TEST_F(Recv, InterruptedLeavesNothing)
 }
 
 // A sender that goes quiet is given up after --timeout, not sooner, with
-// what arrived; --timeout 0 waits for it.
+// what arrived; --timeout 0 waits for it. A time-out of 30 s or under a
+// millisecond is seen through poll's time-outs scaled (pollscale).
 TEST_F(Recv, StalledSenderTimesOut)
 {
 	std::string header = stream_of("stall", "").substr(0, 14);
 	struct {
-		std::string what, stream, timeout, err;
+		std::string what, stream, timeout, err;	// timeout "": none given
+		std::string fault = "";
 	} cases[] = {
 		{ "nothing", "", "0.5", "no byte for 0.5 s: stream stalled inside the "
 		  "header (0 bytes arrived)" },
@@ -616,11 +618,20 @@ TEST_F(Recv, StalledSenderTimesOut)
 		// Still waiting when the sender closes, 1.5 s on.
 		{ "no time-out", header.substr(0, 6), "0",
 		  "bad stream: stream ended inside the header" },
+		// 30 s, seen as 0.6 s.
+		{ "no --timeout", "", "", "no byte for 30 s: stream stalled inside the "
+		  "header (0 bytes arrived)", "pollscale=20" },
+		// A whole millisecond at least, seen as 1 s.
+		{ "under a millisecond", "", "0.0004", "no byte for 0.0004 s: stream "
+		  "stalled inside the header (0 bytes arrived)", "pollscale=1000000" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
 		auto start = std::chrono::steady_clock::now();
-		Outcome o = run(c.stream, { "--timeout", c.timeout }, {},
+		Outcome o = run(c.stream, c.timeout.empty() ? std::vector<std::string>{} :
+		    std::vector<std::string>{ "--timeout", c.timeout }, with_faults(faults, c.fault),
 		    [&](Launch &r, int &s) {
 			if (c.timeout != "0")
 				return;	// the connection stays open

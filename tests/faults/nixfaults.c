@@ -16,6 +16,8 @@
  *	fsyncfail=E	fsync fails with errno E
  *	connect=K	the first K connects fail with ECONNREFUSED
  *	dirsync=E, poll=E	a folder's fsync, poll fail with errno E
+ *	pollscale=N	a poll waits N/1000 of its time-out (none stays none),
+ *			so that a long one is seen soon, a short one at all
  *	mkstempsig=S, linksig=S	signal S is raised once mkstemp64, linkat succeed
  *	pid=N		getpid returns N
  */
@@ -38,7 +40,7 @@
 
 #define QUILL_FAULT_NAMES ",socket,setsockopt,listen,accept,sendmax,sendfail," \
 	"sendpipe,readfail,seekfail,tellfail,tmpfile,writemax,writefail," \
-	"fsyncfail,dirsync,connect,poll,mkstempsig,linksig,pid,"
+	"fsyncfail,dirsync,connect,poll,pollscale,mkstempsig,linksig,pid,"
 #include "faults.h"
 
 #define REAL(name) \
@@ -213,8 +215,14 @@ connect(int fd, const struct sockaddr *addr, socklen_t len)
 int
 poll(struct pollfd *fds, nfds_t n, int timeout)
 {
+	long scale = quill_fault("pollscale");
+
 	REAL(poll);
-	return fail("poll") ? -1 : real(fds, n, timeout);
+	if (fail("poll"))
+		return -1;
+	if (scale >= 0 && timeout > 0)
+		timeout = (int)((long long)timeout * scale / 1000);
+	return real(fds, n, timeout);
 }
 
 int
