@@ -140,7 +140,8 @@ protected:
 	    bool terminal = false)
 	{
 		int l = hold_port21();
-		args.insert(args.begin(), { "--output", out_ });
+		if (output_arg_)
+			args.insert(args.begin(), { "--output", out_ });
 		Program p = program_;
 		if (terminal) {
 			std::vector<std::string> words = p.runner;
@@ -195,6 +196,7 @@ protected:
 	}
 
 	std::string out_;
+	bool output_arg_ = true;	// run() gives --output out_
 	double limit_ = recv.wine ? 60 : 20;	// seconds a run may take
 	Program program_ = recv;
 	bool connected_ = false;
@@ -455,8 +457,14 @@ TEST_F(Recv, LocalFailures)
 		std::string fault, err;	// err: "" when the file must be saved
 		bool reset, connects = true, kept = false, old = false;
 		bool unnamed = false;	// holds only where the folder takes an unnamed file
+		bool here = false;	// no --output: saved where it runs
+		std::string hosts = "";	// its /etc/hosts, if not the system's
 	} cases[] = {
 		{ "folders made", "f", { "--output", "made/a/b" }, "", "", false },
+		{ "no --output", "f", {}, "", "", false, true, false, false, false, true },
+		// The sender listens on IPv4: so must the name be taken.
+		{ "localhost is ::1 first", "f", { "--host", "localhost" }, "", "", false, true,
+		  false, false, false, false, "::1 localhost\n127.0.0.1 localhost\n" },
 		{ "no folder can be made", "f", { "--output", "stream/a" }, "", "cannot "
 		  "save files in stream/a: Not a directory", false, false },
 		{ "not a folder", "f", { "--output", "stream" }, "", "cannot save "
@@ -505,6 +513,15 @@ TEST_F(Recv, LocalFailures)
 			continue;	// PATH_MAX is Linux's limit
 		if (c.unnamed && !medium.empty())
 			continue;
+		if (recv.wine && !c.hosts.empty())
+			continue;	// a mount namespace is Linux's
+		output_arg_ = !c.here;
+		program_ = recv;
+		if (!c.hosts.empty()) {
+			write_file(path("hosts"), c.hosts);
+			program_.runner.insert(program_.runner.begin(), { "unshare", "-m",
+			    "sh", "-c", "mount --bind hosts /etc/hosts && exec \"$0\" \"$@\"" });
+		}
 		// Wine reads a reset after the data as a close, or as the connect's
 		// failure when it comes before the connect is seen.
 		if (recv.wine && c.reset)
@@ -523,8 +540,8 @@ TEST_F(Recv, LocalFailures)
 			s = -1;
 		});
 		if (c.err.empty()) {
-			std::string at = !c.args.empty() && c.args[0] == "--output" ?
-			    path(c.args[1]) : out_;
+			std::string at = c.here ? dir_ : !c.args.empty() &&
+			    c.args[0] == "--output" ? path(c.args[1]) : out_;
 			EXPECT_EQ(o.code, 0) << o.err;
 			EXPECT_TRUE(read_file(at + "/" + c.name) == data);
 			std::filesystem::remove(at + "/" + c.name);
