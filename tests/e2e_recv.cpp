@@ -149,7 +149,7 @@ protected:
 			words.insert(words.end(), args.begin(), args.end());
 			p = Program();
 			p.path = "script";
-			args = { "-qec", quoted(words), "/dev/null" };
+			args = { "-qec", quoted(words) + redirect_, "/dev/null" };
 		}
 		Launch r(p, args, dir_, env);
 		int c = connection_from(r, l);
@@ -197,6 +197,7 @@ protected:
 
 	std::string out_;
 	bool output_arg_ = true;	// run() gives --output out_
+	std::string redirect_;	// of the receiver's streams, on a terminal
 	double limit_ = recv.wine ? 60 : 20;	// seconds a run may take
 	Program program_ = recv;
 	bool connected_ = false;
@@ -682,6 +683,7 @@ TEST_F(Recv, ProgressBarOnATerminal)
 		int pause_ms;		// between pieces
 		std::string last;	// the output from the last bar on
 		int bars;		// drawn at most
+		std::string fault = "", redirect = "";	// " 2>err": stderr to a file
 	} cases[] = {
 		{ "whole", { head + le32(5) + "12345" }, 0,
 		  "\r[" + full + "] 100% 5/5\r\nreceived f: 5" + saved, 1 },
@@ -696,11 +698,22 @@ TEST_F(Recv, ProgressBarOnATerminal)
 		  "bad stream: stream ended before all data arrived (4 of 5 bytes)\r\n", 2 },
 		{ "no bar", { le32(0) }, 0,
 		  "quillrecv: bad stream: name length out of range\r\n", 0 },
+		// The bar ended once, so the message follows on the next line.
+		{ "fails once whole", { head + le32(5) + "12345" }, 0, "\r[" + full +
+		  "] 100% 5/5\r\nquillrecv: " + out_ + "/f: Input/output error\r\n", 1,
+		  "fsyncfail=5" },
+		// The bar is standard error's, so only its terminal shows one.
+		{ "only standard output a terminal", { head + le32(5) + "12345" }, 0,
+		  "received f: 5" + saved, 0, "", " 2>err" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
+		redirect_ = c.redirect;
 		auto start = std::chrono::steady_clock::now();
-		Outcome o = run(c.pieces[0], {}, {}, [&](Launch &, int &s) {
+		Outcome o = run(c.pieces[0], {}, with_faults(faults, c.fault),
+		    [&](Launch &, int &s) {
 			for (size_t i = 1; i < c.pieces.size(); i++) {
 				std::this_thread::sleep_for(std::chrono::milliseconds(c.pause_ms));
 				EXPECT_EQ(write(s, c.pieces[i].data(), c.pieces[i].size()),
@@ -716,6 +729,9 @@ TEST_F(Recv, ProgressBarOnATerminal)
 		EXPECT_LE(bars, std::min(c.bars, (int)(took.count() * 10) + 2)) << o.out;
 		size_t last = o.out.rfind("\r[");
 		EXPECT_EQ(o.out.substr(last == std::string::npos ? 0 : last), c.last);
+		if (!c.redirect.empty()) {
+			EXPECT_EQ(read_file(path("err")), "");
+		}
 		std::filesystem::remove(out_ + "/f");
 	}
 }
