@@ -367,6 +367,9 @@ TEST_F(Recv, HostileNames)
 TEST_F(Recv, BadStreamsLeaveNothing)
 {
 	const std::string z(1, '\0');
+	std::string ones;	// the longest name, every byte escaped, shown whole
+	for (int i = 0; i < 4095; i++)
+		ones += "\\x01";
 	struct {
 		std::string what, stream, err;
 	} cases[] = {
@@ -385,6 +388,8 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 		  "bad stream: name \"\\x1b[31mRED\\x1b[0m/..\" names no file" },
 		{ "dot dot base", le32(3) + ".." + z + le32(0),
 		  "bad stream: name \"..\" names no file" },
+		{ "4095 control bytes", le32(4096) + std::string(4095, '\x01') + z + le32(0),
+		  "bad stream: name \"" + ones + "\" holds a control character" },
 		{ "negative size", le32(2) + "n" + z + le32(0xfffffffe),
 		  "bad stream: negative file size" },
 		{ "ends in header", le32(2) + "n", "bad stream: stream ended inside the header" },
