@@ -256,7 +256,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		EXPECT_TRUE(read_file(out_ + "/" + c.base) == data);
 		struct stat st;
 		EXPECT_EQ(stat((out_ + "/" + c.base).c_str(), &st), 0);
-		if (!recv.wine && medium.empty()) {	// Windows' and FAT's files have none
+		if (!recv.wine && medium.empty()) {	// Windows' and a medium's have none
 			EXPECT_EQ(st.st_mode & 07777, 0640u);
 		}
 		std::filesystem::remove(out_ + "/" + c.base);
@@ -653,8 +653,10 @@ TEST_F(Recv, StalledSenderTimesOut)
 		if (!c.fault.empty() && faults == nullptr)
 			continue;
 		auto start = std::chrono::steady_clock::now();
-		Outcome o = run(c.stream, c.timeout.empty() ? std::vector<std::string>{} :
-		    std::vector<std::string>{ "--timeout", c.timeout }, with_faults(faults, c.fault),
+		std::vector<std::string> args = { "--timeout", c.timeout };
+		if (c.timeout.empty())
+			args.clear();
+		Outcome o = run(c.stream, args, with_faults(faults, c.fault),
 		    [&](Launch &r, int &s) {
 			if (c.timeout != "0")
 				return;	// the connection stays open
