@@ -411,9 +411,11 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
 	// In turn, into a folder holding a file f and a folder d; what each
-	// run saves as ("": nothing, with err).
+	// run saves as ("": nothing, with err), and where names differing
+	// only in case are one (a medium, Windows) as what, if not the same.
+	const bool folds = !medium.empty() || recv.wine;
 	struct {
-		std::string name, data, flag, as, err;
+		std::string name, data, flag, as, err, folded = "";
 	} cases[] = {
 		{ "f", "one", "", "f.1", "" },
 		{ "f", "two", "", "f.2", "" },
@@ -421,12 +423,18 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 		{ "d", "dir", "", "d.1", "" },
 		// Not even --force replaces a folder.
 		{ "d", "dir", "--force", "", "d: Is a directory" },
+		{ "F", "cap", "", "F", "", "F.3" },
 	};
 	for (const auto &kind : file_kinds()) {
 		write_file(out_ + "/f", "old");
 		mkdir((out_ + "/d").c_str(), 0755);
-		for (const auto &c : cases) {
+		std::set<std::string> names = { "d" };
+		for (auto c : cases) {
 			SCOPED_TRACE(kind_name(kind) + ", " + c.name + " " + c.flag);
+			if (folds && !c.folded.empty())
+				c.as = c.folded;
+			if (!c.as.empty())
+				names.insert(c.as);
 			Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
 			    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
 			    with_faults(faults, kind));
@@ -439,7 +447,7 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 			}
 		}
 		EXPECT_EQ(read_file(out_ + "/f.1"), "one");
-		EXPECT_EQ(saved(), (std::set<std::string>{ "f", "f.1", "f.2", "d", "d.1" }));
+		EXPECT_EQ(saved(), names);
 		std::filesystem::remove_all(out_);
 		mkdir(out_.c_str(), 0755);
 	}
