@@ -22,6 +22,7 @@
 #include <sys/types.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -32,6 +33,7 @@
 #include <fcntl.h>
 #include <inttypes.h>
 #include <limits.h>
+#include <math.h>
 #include <nss.h>
 #include <poll.h>
 #include <signal.h>
@@ -408,8 +410,9 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 	if (bar && r->dec.stage == QUILL_DATA)
 		quill_bar(&r->dec, 0);
 	for (;;) {
-		ready = poll(&pfd, 1, p->timeout > 0 ? (int)(p->timeout * 1000) :
-		    -1);
+		/* Whole milliseconds up: a time-out under one is not none. */
+		ready = poll(&pfd, 1, p->timeout > 0 ?
+		    (int)ceil(p->timeout * 1000) : -1);
 		if (ready < 0 && errno == EINTR)
 			continue;
 		if (ready < 0) {
@@ -425,6 +428,62 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 			return QUILL_READFAIL;
 		}
 	}
+}
+
+/*
+ * True when the folder dir is on a file system that stores names as
+ * UTF-16 (FAT, exFAT, NTFS), or may (FUSE, which serves them here).
+ */
+static int
+utf16_names(const char *dir)
+{
+	static const unsigned long kinds[] = { 0x4d44, 0x2011bab0, 0x5346544e,
+	    0x7366746e, 0x65735546 };
+	struct statfs fs;
+	unsigned i;
+
+	if (statfs(dir, &fs) < 0)
+		return 0;
+	for (i = 0; i < sizeof(kinds) / sizeof(kinds[0]); i++)
+		if ((unsigned long)fs.f_type == kinds[i])
+			return 1;
+	return 0;
+}
+
+/*
+ * True when s is UTF-8 as such a file system takes it: no byte that is
+ * not part of a character, no overlong form, no surrogate, nothing past
+ * U+10FFFF.
+ */
+static int
+is_utf8(const char *s)
+{
+	const unsigned char *u = (const unsigned char *)s;
+	uint32_t c, least;
+	int more;
+
+	while (*u != '\0') {
+		if (*u < 0x80) {
+			u++;
+			continue;
+		}
+		if (*u >= 0xc2 && *u <= 0xdf)
+			more = 1, c = *u & 0x1f, least = 0x80;
+		else if (*u >= 0xe0 && *u <= 0xef)
+			more = 2, c = *u & 0x0f, least = 0x800;
+		else if (*u >= 0xf0 && *u <= 0xf4)
+			more = 3, c = *u & 0x07, least = 0x10000;
+		else
+			return 0;
+		for (u++; more > 0; more--, u++) {
+			if ((*u & 0xc0) != 0x80)
+				return 0;
+			c = c << 6 | (*u & 0x3f);
+		}
+		if (c < least || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
+			return 0;
+	}
+	return 1;
 }
 
 /*
@@ -444,6 +503,14 @@ quill_port_open(struct quill_receiver *r, const char *base)
 	struct stat st;
 	int i, made, e;
 
+	/*
+	 * There a name that is not UTF-8 would be stored under another name,
+	 * or worse: exFAT's FUSE daemon dies of a surrogate.
+	 */
+	if (utf16_names(p->dir) && !is_utf8(base))
+		return failure(p, "%s/%s: not a name this folder's file system "
+		    "allows (%s)", quill_show(p->dir), quill_show(base),
+		    strerror(EILSEQ));
 	for (i = 0;; i++) {
 		if (quill_numbered(name, sizeof(name), base, i) < 0 ||
 		    snprintf(p->path, sizeof(p->path), "%s/%s", p->dir, name) >=

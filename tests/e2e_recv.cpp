@@ -24,19 +24,31 @@ using namespace quilltest;
 
 namespace {
 
-// True once process pid has a file open in a folder of the test's.
+// True once process pid has a file open in folder dir.
 bool
-holds_file(pid_t pid)
+holds_file(pid_t pid, const std::string &dir)
 {
 	std::error_code ec;
 	std::string fds = "/proc/" + std::to_string(pid) + "/fd";
 	for (const auto &e : std::filesystem::directory_iterator(fds, ec)) {
 		std::string target = std::filesystem::read_symlink(e.path(), ec);
-		if (target.rfind("/tmp/quilltest.", 0) == 0 &&
-		    target.find("/out/") != std::string::npos)
+		if (target.rfind(dir + "/", 0) == 0)
 			return true;
 	}
 	return false;
+}
+
+// The file system the scratch folder, and the output folder in it, are on:
+// QUILL_RECV_MEDIUM ("fat32" or "exfat") mounted at QUILL_RECV_MEDIUM_DIR
+// (tests/media/on-medium does both), or "" for /tmp's.
+const std::string medium = env_or("QUILL_RECV_MEDIUM", "");
+
+// The errno the medium answers a name with when it cannot store it, fat32
+// on FAT32, exfat on exFAT (0: it stores the name as given); 0 off a medium.
+int
+refused(int fat32, int exfat)
+{
+	return medium == "fat32" ? fat32 : medium == "exfat" ? exfat : 0;
 }
 
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
@@ -82,6 +94,14 @@ protected:
 		if (!recv.found())
 			GTEST_SKIP() << "QUILL_RECV is not set";
 		E2E::SetUp();
+		if (!medium.empty()) {
+			// The scratch folder moves there, and what runs in it.
+			std::string tmpl = env_or("QUILL_RECV_MEDIUM_DIR", "") +
+			    std::string("/quilltest.XXXXXX");
+			ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << strerror(errno);
+			rmdir(dir_.c_str());
+			dir_ = tmpl;
+		}
 		out_ = path("out");
 		mkdir(out_.c_str(), 0755);
 		if (recv.wine) {
@@ -120,7 +140,8 @@ protected:
 	    bool terminal = false)
 	{
 		int l = hold_port21();
-		args.insert(args.begin(), { "--output", out_ });
+		if (output_arg_)
+			args.insert(args.begin(), { "--output", out_ });
 		Program p = program_;
 		if (terminal) {
 			std::vector<std::string> words = p.runner;
@@ -128,7 +149,7 @@ protected:
 			words.insert(words.end(), args.begin(), args.end());
 			p = Program();
 			p.path = "script";
-			args = { "-qec", quoted(words), "/dev/null" };
+			args = { "-qec", quoted(words) + redirect_, "/dev/null" };
 		}
 		Launch r(p, args, dir_, env);
 		int c = connection_from(r, l);
@@ -155,6 +176,26 @@ protected:
 		return o;
 	}
 
+	// What the receiver says when the file system refuses path with errno
+	// e: a name's refusal as such.
+	static std::string refusal(const std::string &path, int e)
+	{
+		if (e == EPERM || e == ENOENT || e == EILSEQ || e == EINVAL)
+			return path + ": not a name this folder's file system allows (" +
+			    strerror(e) + ")";
+		return path + ": " + strerror(e);
+	}
+
+	// Run o, of a file the medium refused to name base with errno e, failed
+	// saying why and left nothing.
+	void expect_refused(const Outcome &o, const std::string &base, int e)
+	{
+		EXPECT_EQ(o.code, 1);
+		EXPECT_EQ(o.err, "quillrecv: " + refusal(at(out_, base), e) + "\n");
+		EXPECT_EQ(o.out, "");
+		EXPECT_TRUE(saved().empty()) << *saved().begin();
+	}
+
 	// The files in the output folder, temporary ones included.
 	std::set<std::string> saved() const
 	{
@@ -165,6 +206,8 @@ protected:
 	}
 
 	std::string out_;
+	bool output_arg_ = true;	// run() gives --output out_
+	std::string redirect_;	// of the receiver's streams, on a terminal
 	double limit_ = recv.wine ? 60 : 20;	// seconds a run may take
 	Program program_ = recv;
 	bool connected_ = false;
@@ -175,6 +218,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 	struct {
 		std::string name, shown, base;
 		size_t size;
+		int fat32 = 0;	// FAT32's errno for the name (0: stores it)
 	} cases[] = {
 		{ "data.bin", "data.bin", "data.bin", 4196 },
 		{ "empty", "empty", "empty", 0 },
@@ -183,7 +227,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ "/abs/big", "/abs/big", "big", 3 << 20 },
 		// What a device may store is kept as sent.
 		{ "-dash .hidden ümlaut €.txt", "-dash .hidden ümlaut €.txt",
-		  "-dash .hidden ümlaut €.txt", 3 },
+		  "-dash .hidden ümlaut €.txt", 3, EPERM },
 		{ ".dot", ".dot", ".dot", 1 },
 	};
 	mode_t old = umask(027);	// the saved file follows it
@@ -191,6 +235,10 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		SCOPED_TRACE(c.name);
 		std::string data = pattern(c.size, 9);
 		Outcome o = run(stream_of(c.name, data));
+		if (int e = refused(c.fat32, 0)) {
+			expect_refused(o, c.base, e);
+			continue;
+		}
 		EXPECT_EQ(o.code, 0) << o.err;
 		EXPECT_EQ(o.out, "received " + c.shown + ": " + std::to_string(c.size) +
 		    " bytes, saved as " + at(out_, c.base) + "\n");
@@ -198,7 +246,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		EXPECT_TRUE(read_file(out_ + "/" + c.base) == data);
 		struct stat st;
 		EXPECT_EQ(stat((out_ + "/" + c.base).c_str(), &st), 0);
-		if (!recv.wine) {	// Windows files have no mode
+		if (!recv.wine && medium.empty()) {	// Windows' and a medium's have none
 			EXPECT_EQ(st.st_mode & 07777, 0640u);
 		}
 		std::filesystem::remove(out_ + "/" + c.base);
@@ -215,6 +263,11 @@ TEST_F(Recv, HostileNames)
 	struct {
 		std::string name, shown, saved;	// saved: "" when refused
 		const char *windows = nullptr;	// Windows saves as ("": refuses)
+		// The errno of FAT32 and exFAT for the name (0: stores it). A name
+		// that is not UTF-8 neither sees (EILSEQ, quillrecv's own): exFAT's
+		// daemon dies of a surrogate, and stores an overlong form or one
+		// past U+10FFFF under another name.
+		int fat32 = 0, exfat = 0;
 	} cases[] = {
 		{ "\x1b]0;pwned\x07" "evil.txt", "\\x1b]0;pwned\\x07evil.txt", "" },
 		{ "\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H", "" },
@@ -225,22 +278,24 @@ TEST_F(Recv, HostileNames)
 		{ "esc\x1b/in/dir/ok.txt", "esc\\x1b/in/dir/ok.txt", "ok.txt" },
 		// Bytes that are not UTF-8, and C1 controls, are stored but shown
 		// escaped.
-		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9", "latin1 été" },
-		{ "overlong \xc0\xaf", "overlong \\xc0\\xaf", "overlong \xc0\xaf", "overlong À¯" },
+		{ "latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "latin1 \xe9t\xe9", "latin1 été",
+		  EILSEQ, EILSEQ },
+		{ "overlong \xc0\xaf", "overlong \\xc0\\xaf", "overlong \xc0\xaf", "overlong À¯",
+		  EILSEQ, EILSEQ },
 		{ "surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80",
-		  "surrogate \xed\xa0\x80", "surrogate í\xc2\xa0€" },
-		{ "cut \xe2\x82", "cut \\xe2\\x82", "cut \xe2\x82", "cut â‚" },
-		{ "csi \xc2\x9b", "csi \\xc2\\x9b", "csi \xc2\x9b" },
-		{ "apc \xc2\x9f", "apc \\xc2\\x9f", "apc \xc2\x9f" },	// the last C1
-		{ "nbsp \xc2\xa0", "nbsp \xc2\xa0", "nbsp \xc2\xa0" },	// and after it
+		  "surrogate \xed\xa0\x80", "surrogate í\xc2\xa0€", EILSEQ, EILSEQ },
+		{ "cut \xe2\x82", "cut \\xe2\\x82", "cut \xe2\x82", "cut â‚", EILSEQ, EILSEQ },
+		{ "csi \xc2\x9b", "csi \\xc2\\x9b", "csi \xc2\x9b", nullptr, EPERM },
+		{ "apc \xc2\x9f", "apc \\xc2\\x9f", "apc \xc2\x9f", nullptr, EPERM },	// the last C1
+		{ "nbsp \xc2\xa0", "nbsp \xc2\xa0", "nbsp \xc2\xa0", nullptr, EPERM },	// and after it
 		{ "dir/\x01x", "dir/\\x01x", "" },	// the base name's first byte
-		{ "\xc3\x80", "\xc3\x80", "\xc3\x80" },	// the lowest continuation byte
-		{ "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80" },
-		{ "c0 \xc3\xc0", "c0 \\xc3\\xc0", "c0 \xc3\xc0", "c0 ÃÀ" },
+		{ "\xc3\x80", "\xc3\x80", "\xc3\x80", nullptr, EPERM },	// the lowest continuation byte
+		{ "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", nullptr, EPERM },
+		{ "c0 \xc3\xc0", "c0 \\xc3\\xc0", "c0 \xc3\xc0", "c0 ÃÀ", EILSEQ, EILSEQ },
 		{ "overlong \xe0\x9f\xbf", "overlong \\xe0\\x9f\\xbf", "overlong \xe0\x9f\xbf",
-		  "overlong àŸ¿" },
+		  "overlong àŸ¿", EILSEQ, EILSEQ },
 		{ "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\xf4\x90\x80\x80",	// U+110000
-		  "ô\xc2\x90€€" },
+		  "ô\xc2\x90€€", EILSEQ, EILSEQ },
 		// What Windows refuses, Linux stores.
 		{ "CON", "CON", "CON", "" },
 		{ "dir/con.txt", "dir/con.txt", "con.txt", "" },
@@ -248,12 +303,12 @@ TEST_F(Recv, HostileNames)
 		{ "COM9", "COM9", "COM9", "" },
 		{ "lpt1.log", "lpt1.log", "lpt1.log", "" },
 		{ "COM0", "COM0", "COM0", "" },
-		{ "lpt\xc2\xb3.c", "lpt\xc2\xb3.c", "lpt\xc2\xb3.c", "" },	// a superscript 3
+		{ "lpt\xc2\xb3.c", "lpt\xc2\xb3.c", "lpt\xc2\xb3.c", "", EPERM },	// a superscript 3
 		{ "CONOUT$", "CONOUT$", "CONOUT$", "" },
 		{ "COMA", "COMA", "COMA" },	// no device
 		{ "CONSOLE", "CONSOLE", "CONSOLE" },
-		{ "a:b", "a:b", "a:b", "" },
-		{ "why?", "why?", "why?", "" },
+		{ "a:b", "a:b", "a:b", "", EPERM, ENOENT },
+		{ "why?", "why?", "why?", "", EPERM, ENOENT },
 		{ "x.", "x.", "x.", "" },
 		{ "sp ", "sp ", "sp ", "" },
 	};
@@ -269,6 +324,10 @@ TEST_F(Recv, HostileNames)
 			continue;
 		}
 		std::string base = c.shown.substr(c.shown.rfind('/') + 1);
+		if (int e = refused(c.fat32, c.exfat)) {
+			expect_refused(o, base, e);
+			continue;
+		}
 		if (recv.wine && c.windows != nullptr && *c.windows != '\0') {
 			std::string as = c.windows, seen = as;	// its C1 control escaped
 			if (seen.find("\xc2\x90") != std::string::npos)
@@ -298,6 +357,9 @@ TEST_F(Recv, HostileNames)
 TEST_F(Recv, BadStreamsLeaveNothing)
 {
 	const std::string z(1, '\0');
+	std::string ones;	// the longest name, every byte escaped, shown whole
+	for (int i = 0; i < 4095; i++)
+		ones += "\\x01";
 	struct {
 		std::string what, stream, err;
 	} cases[] = {
@@ -316,6 +378,8 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 		  "bad stream: name \"\\x1b[31mRED\\x1b[0m/..\" names no file" },
 		{ "dot dot base", le32(3) + ".." + z + le32(0),
 		  "bad stream: name \"..\" names no file" },
+		{ "4095 control bytes", le32(4096) + std::string(4095, '\x01') + z + le32(0),
+		  "bad stream: name \"" + ones + "\" holds a control character" },
 		{ "negative size", le32(2) + "n" + z + le32(0xfffffffe),
 		  "bad stream: negative file size" },
 		{ "ends in header", le32(2) + "n", "bad stream: stream ended inside the header" },
@@ -340,9 +404,11 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
 	// In turn, into a folder holding a file f and a folder d; what each
-	// run saves as ("": nothing, with err).
+	// run saves as ("": nothing, with err), and where names differing
+	// only in case are one (a medium, Windows) as what, if not the same.
+	const bool folds = !medium.empty() || recv.wine;
 	struct {
-		std::string name, data, flag, as, err;
+		std::string name, data, flag, as, err, folded = "";
 	} cases[] = {
 		{ "f", "one", "", "f (1)", "" },
 		{ "f", "two", "", "f (2)", "" },
@@ -354,11 +420,13 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 		{ "a.tar.gz", "two", "", "a.tar (1).gz", "" },
 		{ ".profile", "one", "", ".profile", "" },
 		{ ".profile", "two", "", ".profile (1)", "" },
+		{ "F", "cap", "", "F", "", "F (3)" },
 	};
 	// Left by runs: one alive (the test's), one locked by the test, one
 	// gone with its claim.
 	const std::string alive = ".quillrecv." + std::to_string(getpid()) +
 	    ".0.811c9dc5.partial", locked = ".quillrecv.2147483646.0.811c9dc5.partial";
+	std::set<std::string> left = { "f", "d" };
 	write_file(out_ + "/f", "old");
 	mkdir((out_ + "/d").c_str(), 0755);
 	int held = -1;
@@ -370,9 +438,14 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 		struct flock lock = {};
 		lock.l_type = F_WRLCK;
 		ASSERT_EQ(fcntl(held, F_SETLK, &lock), 0);
+		left.insert({ alive, locked });
 	}
-	for (const auto &c : cases) {
+	for (auto c : cases) {
 		SCOPED_TRACE(c.name + " " + c.flag);
+		if (folds && !c.folded.empty())
+			c.as = c.folded;
+		if (!c.as.empty())
+			left.insert(c.as);
 		Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
 		    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
 		    faults ? with_faults(faults, "pid=2147483646") :
@@ -387,10 +460,6 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 	}
 	close(held);
 	EXPECT_EQ(read_file(out_ + "/f (1)"), "one");
-	std::set<std::string> left = { "f", "f (1)", "f (2)", "d", "d (1)", "a.tar.gz",
-	    "a.tar (1).gz", ".profile", ".profile (1)" };
-	if (!recv.wine)
-		left.insert({ alive, locked });
 	EXPECT_EQ(saved(), left);
 }
 
@@ -419,9 +488,15 @@ TEST_F(Recv, LocalFailures)
 		std::string fault, err;	// err: "" when the file must be saved
 		bool reset, connects = true, kept = false, old = false;
 		std::vector<std::string> runner = {};	// before the program's own
-		bool posix = false;	// a row for Linux's limits alone
+		bool posix = false;	// a row for Linux alone: its limits, its namespaces
+		bool here = false;	// no --output: saved where it runs
+		std::string hosts = "";	// its /etc/hosts, if not the system's
 	} cases[] = {
 		{ "folders made", "f", { "--output", "made/a/b" }, "", "", false },
+		{ "no --output", "f", {}, "", "", false, true, false, false, {}, false, true },
+		// The sender listens on IPv4: so must the name be taken.
+		{ "localhost is ::1 first", "f", { "--host", "localhost" }, "", "", false, true,
+		  false, false, {}, true, false, "::1 localhost\n127.0.0.1 localhost\n" },
 		{ "no folder can be made", "f", { "--output", "stream/a" }, "", "cannot "
 		  "save files in stream/a: Not a directory", false, false },
 		{ "not a folder", "f", { "--output", "stream" }, "", "cannot save "
@@ -449,11 +524,11 @@ TEST_F(Recv, LocalFailures)
 		  "Input/output error: " + out_ + "/f may not survive a crash", false, true,
 		  true },
 		// Kept, and no room for NAME (1) beside a name of the longest length:
-		// refused before the data.
-		{ "no numbered name", m255, {}, "", at(out_, m255) + " (1): File name too "
-		  "long", false, true, true, true },
-		{ "a name too long", m255 + "m", {}, "", at(out_, m255) + "m: File name too "
-		  "long", false },
+		// refused before the data (FAT32 says so with EPERM).
+		{ "no numbered name", m255, {}, "", refusal(at(out_, m255) + " (1)",
+		  refused(EPERM, 0) ? EPERM : ENAMETOOLONG), false, true, true, true },
+		{ "a name too long", m255 + "m", {}, "", refusal(at(out_, m255) + "m",
+		  refused(EPERM, 0) ? EPERM : ENAMETOOLONG), false },
 		{ "no /proc", "f", {}, "", "", false, true, false, false, no_proc, true },
 		{ "poll fails", "f", {}, "poll=14", "poll: Bad address", false },
 		{ "refused 5 times, 100 ms apart", "f", { "--wait", "1" }, "connect=5", "", false },
@@ -467,6 +542,7 @@ TEST_F(Recv, LocalFailures)
 		SCOPED_TRACE(c.what);
 		if ((!c.fault.empty() && faults == nullptr) || (recv.wine && c.posix))
 			continue;
+		output_arg_ = !c.here;
 		// Wine reads a reset after the data as a close, or as the connect's
 		// failure when it comes before the connect is seen.
 		if (recv.wine && c.reset)
@@ -475,6 +551,11 @@ TEST_F(Recv, LocalFailures)
 			write_file(out_ + "/" + c.name, "old");
 		program_ = recv;
 		program_.runner.insert(program_.runner.begin(), c.runner.begin(), c.runner.end());
+		if (!c.hosts.empty()) {
+			write_file(path("hosts"), c.hosts);
+			program_.runner.insert(program_.runner.begin(), { "unshare", "-m",
+			    "sh", "-c", "mount --bind hosts /etc/hosts && exec \"$0\" \"$@\"" });
+		}
 		Outcome o = run(stream_of(c.name, data), c.args, c.fault.empty() ?
 		    std::vector<std::string>{} : with_faults(faults, c.fault),
 		    [&](Launch &, int &s) {
@@ -486,7 +567,7 @@ TEST_F(Recv, LocalFailures)
 			s = -1;
 		});
 		if (c.err.empty()) {
-			std::string at = !c.args.empty() && c.args[0] == "--output" ?
+			std::string at = c.here ? dir_ : !c.args.empty() && c.args[0] == "--output" ?
 			    std::filesystem::path(path(c.args[1])).lexically_normal().string() : out_;
 			EXPECT_EQ(o.code, 0) << o.err;
 			EXPECT_TRUE(read_file(at + "/" + c.name) == data);
@@ -524,7 +605,7 @@ TEST_F(Recv, InterruptedLeavesNothing)
 		if (!c.fault.empty() && faults == nullptr)
 			continue;
 		Outcome o = c.fault.empty() ? run(part, {}, {}, [&](Launch &r, int &) {
-			for (int i = 0; i < 2000 && !holds_file(r.pid()) &&
+			for (int i = 0; i < 2000 && !holds_file(r.pid(), out_) &&
 			    !(recv.wine && !saved().empty()); i++)
 				std::this_thread::sleep_for(std::chrono::milliseconds(5));
 			kill(r.pid(), c.sig);
@@ -556,7 +637,7 @@ TEST_F(Recv, InterruptedLeavesNothing)
 	program_.runner.insert(program_.runner.begin(), "nohup");
 	const std::string rest = stream_of("part", std::string(100, 'p')).substr(60);
 	o = run(part, {}, {}, [&](Launch &r, int &s) {
-		for (int i = 0; i < 2000 && !holds_file(r.pid()); i++)
+		for (int i = 0; i < 2000 && !holds_file(r.pid(), out_); i++)
 			std::this_thread::sleep_for(std::chrono::milliseconds(5));
 		kill(r.pid(), SIGHUP);
 		EXPECT_EQ(write(s, rest.data(), rest.size()), (ssize_t)rest.size());
@@ -568,12 +649,14 @@ TEST_F(Recv, InterruptedLeavesNothing)
 }
 
 // A sender that goes quiet is given up after --timeout, not sooner, with
-// what arrived; --timeout 0 waits for it.
+// what arrived; --timeout 0 waits for it. A time-out of 30 s or under a
+// millisecond is seen through poll's time-outs scaled (pollscale).
 TEST_F(Recv, StalledSenderTimesOut)
 {
 	std::string header = stream_of("stall", "").substr(0, 14);
 	struct {
-		std::string what, stream, timeout, err;
+		std::string what, stream, timeout, err;	// timeout "": none given
+		std::string fault = "";
 	} cases[] = {
 		{ "nothing", "", "0.5", "no byte for 0.5 s: stream stalled inside the "
 		  "header (0 bytes arrived)" },
@@ -585,11 +668,22 @@ TEST_F(Recv, StalledSenderTimesOut)
 		// Still waiting when the sender closes, 1.5 s on.
 		{ "no time-out", header.substr(0, 6), "0",
 		  "bad stream: stream ended inside the header" },
+		// 30 s, seen as 0.6 s.
+		{ "no --timeout", "", "", "no byte for 30 s: stream stalled inside the "
+		  "header (0 bytes arrived)", "pollscale=20" },
+		// A whole millisecond at least, seen as 1 s.
+		{ "under a millisecond", "", "0.0004", "no byte for 0.0004 s: stream "
+		  "stalled inside the header (0 bytes arrived)", "pollscale=1000000" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
 		auto start = std::chrono::steady_clock::now();
-		Outcome o = run(c.stream, { "--timeout", c.timeout }, {},
+		std::vector<std::string> args = { "--timeout", c.timeout };
+		if (c.timeout.empty())
+			args.clear();
+		Outcome o = run(c.stream, args, with_faults(faults, c.fault),
 		    [&](Launch &r, int &s) {
 			if (c.timeout != "0")
 				return;	// the connection stays open
@@ -623,6 +717,7 @@ TEST_F(Recv, ProgressBarOnATerminal)
 		int pause_ms;		// between pieces
 		std::string last;	// the output from the last bar on
 		int bars;		// drawn at most
+		std::string fault = "", redirect = "";	// " 2>err": stderr to a file
 	} cases[] = {
 		{ "whole", { head + le32(5) + "12345" }, 0,
 		  "\r[" + full + "] 100% 5/5\r\nreceived f: 5" + saved, 1 },
@@ -637,11 +732,22 @@ TEST_F(Recv, ProgressBarOnATerminal)
 		  "bad stream: stream ended before all data arrived (4 of 5 bytes)\r\n", 2 },
 		{ "no bar", { le32(0) }, 0,
 		  "quillrecv: bad stream: name length out of range\r\n", 0 },
+		// The bar ended once, so the message follows on the next line.
+		{ "fails once whole", { head + le32(5) + "12345" }, 0, "\r[" + full +
+		  "] 100% 5/5\r\nquillrecv: " + out_ + "/f: Input/output error\r\n", 1,
+		  "fsyncfail=5" },
+		// The bar is standard error's, so only its terminal shows one.
+		{ "only standard output a terminal", { head + le32(5) + "12345" }, 0,
+		  "received f: 5" + saved, 0, "", " 2>err" },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
+		if (!c.fault.empty() && faults == nullptr)
+			continue;
+		redirect_ = c.redirect;
 		auto start = std::chrono::steady_clock::now();
-		Outcome o = run(c.pieces[0], {}, {}, [&](Launch &, int &s) {
+		Outcome o = run(c.pieces[0], {}, with_faults(faults, c.fault),
+		    [&](Launch &, int &s) {
 			for (size_t i = 1; i < c.pieces.size(); i++) {
 				std::this_thread::sleep_for(std::chrono::milliseconds(c.pause_ms));
 				EXPECT_EQ(write(s, c.pieces[i].data(), c.pieces[i].size()),
@@ -657,6 +763,9 @@ TEST_F(Recv, ProgressBarOnATerminal)
 		EXPECT_LE(bars, std::min(c.bars, (int)(took.count() * 10) + 2)) << o.out;
 		size_t last = o.out.rfind("\r[");
 		EXPECT_EQ(o.out.substr(last == std::string::npos ? 0 : last), c.last);
+		if (!c.redirect.empty()) {
+			EXPECT_EQ(read_file(path("err")), "");
+		}
 		std::filesystem::remove(out_ + "/f");
 	}
 }
@@ -697,6 +806,7 @@ TEST_F(Recv, CommandLine)
 		bool usage = false;	// standard error holds the usage
 		std::vector<std::string> env = {};
 		double takes = 0;	// seconds at least
+		double runs = 0;	// still running so long on, then ended by SIGTERM
 	};
 	std::vector<Case> cases = {
 		{ { "--wait", "0", "--port", "65535" }, 1, "",
@@ -705,6 +815,8 @@ TEST_F(Recv, CommandLine)
 		{ { "-h" }, 0, usage, "" },
 		{ { "--wait", "1", "--port", "2122" }, 1, "",
 		  "quillrecv: connect to 127.0.0.1 port 2122: no answer in 1 s\n", false, {}, 1 },
+		// No --wait: only the kernel bounds the one try.
+		{ { "--wait", "0", "--port", "2122" }, SIGTERM, "", "", false, {}, 0, 1.5 },
 		{ { "--port", "65536" }, 2, "", "quillrecv: bad --port: 65536\n" },
 		{ { "--port", "0" }, 2, "", "quillrecv: bad --port: 0\n" },
 		{ { "--port", "abc" }, 2, "", "quillrecv: bad --port: abc\n" },
@@ -712,6 +824,11 @@ TEST_F(Recv, CommandLine)
 		{ { "--version" }, 0, "quillrecv ", "" },
 		{ { "--wait", "soon" }, 2, "", "quillrecv: bad --wait: soon\n" },
 		{ { "--timeout", "-1" }, 2, "", "quillrecv: bad --timeout: -1\n" },
+		// Its milliseconds must fit poll's int.
+		{ { "--timeout", "1000000", "--wait", "0", "--port", "65535" }, 1, "",
+		  "quillrecv: connect to 127.0.0.1 port 65535: Connection refused\n" },
+		{ { "--timeout", "1000001" }, 2, "", "quillrecv: bad --timeout: 1000001\n" },
+		{ { "--wait", "nan" }, 2, "", "quillrecv: bad --wait: nan\n" },
 		{ { "--timeout", "" }, 2, "", "quillrecv: bad --timeout: \n" },
 		{ { "--wait", "" }, 2, "", "quillrecv: bad --wait: \n" },
 		// Only a refused connection is tried again.
@@ -730,8 +847,15 @@ TEST_F(Recv, CommandLine)
 		    with_faults(faults, "socket=24") });
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.args[0]);
+		if (recv.wine && c.runs > 0)
+			continue;	// Wine ends on a signal in a way of its own
 		auto start = std::chrono::steady_clock::now();
 		Launch r(recv, c.args, dir_, c.env);
+		if (c.runs > 0) {
+			std::this_thread::sleep_for(std::chrono::duration<double>(c.runs));
+			EXPECT_TRUE(r.running());
+			kill(r.pid(), SIGTERM);
+		}
 		Outcome o = lf(r.wait(recv.wine ? 60 : 5));	// none of these waits
 		std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 		EXPECT_GE(took.count(), c.takes);

@@ -15,6 +15,8 @@
  *	fsyncfail=E	fsync fails with errno E
  *	connect=K	the first K connects fail with ECONNREFUSED
  *	dirsync=E, poll=E	a folder's fsync, poll fail with errno E
+ *	pollscale=N	a poll waits N/1000 of its time-out (none stays none),
+ *			so that a long one is seen soon, a short one at all
  *	opensig=S, mkdirsig=S, renamesig=S, rmdirsig=S
  *			signal S is raised once an open that creates a
  *			file, mkdir, rename (or renameat2), rmdir succeeds
@@ -39,7 +41,8 @@
 
 #define QUILL_FAULT_NAMES ",socket,setsockopt,listen,accept,sendmax,sendfail," \
 	"sendpipe,readfail,seekfail,tellfail,writemax,writefail,fsyncfail," \
-	"dirsync,connect,poll,opensig,mkdirsig,renamesig,rmdirsig,pid,"
+	"dirsync,connect,poll,pollscale,opensig,mkdirsig,renamesig,rmdirsig," \
+	"pid,"
 #include "faults.h"
 
 /* Raises the signal that fault name asks for, if any. */
@@ -223,8 +226,14 @@ connect(int fd, const struct sockaddr *addr, socklen_t len)
 int
 poll(struct pollfd *fds, nfds_t n, int timeout)
 {
+	long scale = quill_fault("pollscale");
+
 	REAL(poll);
-	return fail("poll") ? -1 : real(fds, n, timeout);
+	if (fail("poll"))
+		return -1;
+	if (scale >= 0 && timeout > 0)
+		timeout = (int)((long long)timeout * scale / 1000);
+	return real(fds, n, timeout);
 }
 
 int
