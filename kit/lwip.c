@@ -313,6 +313,10 @@ main(int argc, char *argv[])
 	} else
 		tcp_close(pcb);
 	UNLOCK_TCPIP_CORE();
+	/*
+	 * Debian's lwIP has its own thread; a device without threads (NO_SYS
+	 * 1) polls its driver and sys_check_timeouts here until done.
+	 */
 	if (e == ERR_OK)
 		sys_sem_wait(&port.done);
 	else
