@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -42,6 +43,10 @@ holds_file(pid_t pid)
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
 // Wine loads no preloaded library: no faults there.
 const char *faults = recv.wine ? nullptr : fault_library();
+// The Windows port numbers a copy before the extension, "f (1)", where the
+// POSIX port still saves "f.1", and removes the partial files of runs that
+// are gone.
+const bool numbers_before_ext = recv.wine;
 
 // Receiver r's connection to listener l, taken within 10 s, or -1 when r
 // ends without connecting. A write to it that nothing reads for 10 s fails.
@@ -270,6 +275,10 @@ TEST_F(Recv, HostileNames)
 		{ "CONOUT$", "CONOUT$", "CONOUT$", "" },
 		{ "COMA", "COMA", "COMA" },	// no device
 		{ "CONSOLE", "CONSOLE", "CONSOLE" },
+		{ "COM10", "COM10", "COM10" },	// no device: not one digit
+		{ "LPT1x", "LPT1x", "LPT1x" },
+		{ "CO", "CO", "CO" },		// no device: only its start
+		{ "NU.txt", "NU.txt", "NU.txt" },
 		{ "a:b", "a:b", "a:b", "" },
 		{ "why?", "why?", "why?", "" },
 		{ "x.", "x.", "x.", "" },
@@ -355,22 +364,32 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
 	// In turn, into a folder holding a file f and a folder d; what each
-	// run saves as ("": nothing, with err).
+	// run saves as ("": nothing, with err), and as the POSIX port does.
 	struct {
-		std::string name, data, flag, as, err;
+		std::string name, data, flag, as, posix_as, err;
 	} cases[] = {
-		{ "f", "one", "", "f.1", "" },
-		{ "f", "two", "", "f.2", "" },
-		{ "f", "new", "--force", "f", "" },
-		{ "d", "dir", "", "d.1", "" },
+		{ "f", "one", "", "f (1)", "f.1", "" },
+		{ "f", "two", "", "f (2)", "f.2", "" },
+		{ "f", "new", "--force", "f", "f", "" },
+		{ "d", "dir", "", "d (1)", "d.1", "" },
+		{ "p.jpg", "jpg", "", "p (1).jpg", "p.jpg.1", "" },
 		// Not even --force replaces a folder.
-		{ "d", "dir", "--force", "", "d: Is a directory" },
+		{ "d", "dir", "--force", "", "", "d: Is a directory" },
 	};
+	std::set<std::string> left = { "f", "d", "p.jpg" };
 	for (const auto &kind : file_kinds()) {
 		write_file(out_ + "/f", "old");
+		write_file(out_ + "/p.jpg", "old");
 		mkdir((out_ + "/d").c_str(), 0755);
-		for (const auto &c : cases) {
+		// What a run that is gone left (removed), and a folder that only
+		// looks like it.
+		write_file(out_ + "/.quillrecv.4242.0.partial", "part");
+		mkdir((out_ + "/.quillrecv.1.0.partial").c_str(), 0755);
+		for (auto c : cases) {
 			SCOPED_TRACE(kind_name(kind) + ", " + c.name + " " + c.flag);
+			if (!numbers_before_ext)
+				c.as = c.posix_as;
+			left.insert(c.as);
 			Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
 			    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
 			    with_faults(faults, kind));
@@ -382,8 +401,13 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 				EXPECT_EQ(read_file(out_ + "/" + c.as), c.data);
 			}
 		}
-		EXPECT_EQ(read_file(out_ + "/f.1"), "one");
-		EXPECT_EQ(saved(), (std::set<std::string>{ "f", "f.1", "f.2", "d", "d.1" }));
+		EXPECT_EQ(read_file(out_ + "/" + (numbers_before_ext ? cases[0].as :
+		    cases[0].posix_as)), "one");
+		left.insert(".quillrecv.1.0.partial");
+		if (!numbers_before_ext)
+			left.insert(".quillrecv.4242.0.partial");
+		left.erase("");
+		EXPECT_EQ(saved(), left);
 		std::filesystem::remove_all(out_);
 		mkdir(out_.c_str(), 0755);
 	}
@@ -406,8 +430,12 @@ TEST_F(Recv, LocalFailures)
 		std::vector<std::string> args;
 		std::string fault, err;	// err: "" when the file must be saved
 		bool reset, connects = true, kept = false, old = false;
+		bool taken = false;	// the staging name of each plausible pid is a folder
 	} cases[] = {
 		{ "folders made", "f", { "--output", "made/a/b" }, "", "", false },
+		{ "folders past 260 characters", "f", { "--output", std::string(200, 'a') +
+		  "/" + std::string(100, 'b') + "/" }, "", "", false },
+		{ "staging names taken", "f", {}, "", "", false, true, false, false, true },
 		{ "no folder can be made", "f", { "--output", "stream/a" }, "", "cannot "
 		  "save files in stream/a: Not a directory", false, false },
 		{ "not a folder", "f", { "--output", "stream" }, "", "cannot save "
@@ -428,8 +456,9 @@ TEST_F(Recv, LocalFailures)
 		  false },
 		{ "folder sync: EINVAL", "f", {}, "dirsync=22", "", false },
 		// Kept, and no room for NAME.1 beside a name of the longest length.
-		{ "no numbered name", std::string(255, 'm'), {}, "", at(out_,
-		  std::string(255, 'm')) + ".1: File name too long", false, true, true, true },
+		{ "no numbered name", std::string(255, 'm'), {}, "", at(out_, std::string(255,
+		  'm')) + (numbers_before_ext ? " (1)" : ".1") + ": File name too long",
+		  false, true, true, true },
 		// The name --force tries first (pid 4242): an old file's, or the file's own.
 		{ "old file at the temporary name", ".quillrecv.4242.0", { "--force" },
 		  "pid=4242", "", false, true, false, true },
@@ -459,6 +488,8 @@ TEST_F(Recv, LocalFailures)
 		std::string wanted = c.fault + (kind.empty() || c.fault.empty() ? "" : ",") + kind;
 		if (c.old)
 			write_file(out_ + "/" + c.name, "old");
+		for (int pid = 0; c.taken && pid < 8192; pid += 4)	// Windows' are 4 apart
+			mkdir((out_ + "/.quillrecv." + std::to_string(pid) + ".0.partial").c_str(), 0755);
 		Outcome o = run(stream_of(c.name, data), c.args, with_faults(faults, wanted),
 		    [&](Launch &, int &s) {
 			if (c.reset) {
@@ -473,6 +504,8 @@ TEST_F(Recv, LocalFailures)
 			    path(c.args[1]) : out_;
 			EXPECT_EQ(o.code, 0) << o.err;
 			EXPECT_TRUE(read_file(at + "/" + c.name) == data);
+			std::filesystem::remove_all(out_);
+			mkdir(out_.c_str(), 0755);
 			std::filesystem::remove(at + "/" + c.name);
 			continue;
 		}
@@ -505,6 +538,14 @@ TEST_F(Recv, InterruptedLeavesNothing)
 				for (int i = 0; i < 2000 && !holds_file(r.pid()) &&
 				    !(recv.wine && !saved().empty()); i++)
 					std::this_thread::sleep_for(std::chrono::milliseconds(5));
+				// A run in the same folder meanwhile leaves its files be.
+				auto before = saved(), after = before;
+				if (sig == SIGKILL)
+					Launch(recv, { "--output", out_, "--wait", "0", "--port",
+					    "9" }, dir_).wait(limit_);
+				after = saved();
+				EXPECT_TRUE(std::includes(after.begin(), after.end(),
+				    before.begin(), before.end())) << *before.begin();
 				kill(r.pid(), sig);
 			});
 			// Wine takes SIGINT for Ctrl-C, and ends the run with status 0.
