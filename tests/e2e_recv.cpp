@@ -1,5 +1,6 @@
 // quillrecv against a scripted sender: what it saves, what it refuses, and
 // that a broken stream leaves nothing behind.
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -706,8 +707,13 @@ TEST_F(Recv, CommandLine)
 {
 	const std::string usage = "usage: quillrecv";
 	// What comes in to port 2122 is dropped: a connect there gets no answer.
+	// At port 2123 the handshake's last step meets a reset.
 	ASSERT_EQ(system("nft 'add table ip t; add chain ip t in { type filter "
-	    "hook input priority 0; }; add rule ip t in tcp dport 2122 drop'"), 0);
+	    "hook input priority 0; }; add rule ip t in tcp dport 2122 drop; add rule "
+	    "ip t in tcp dport 2123 tcp flags == ack reject with tcp reset'"), 0);
+	int l = socket(AF_INET, SOCK_STREAM, 0);
+	struct sockaddr_in at = { AF_INET, htons(2123), { htonl(INADDR_LOOPBACK) }, {} };
+	ASSERT_EQ(bind(l, (struct sockaddr *)&at, sizeof(at)) | listen(l, 1), 0);
 	struct Case {
 		std::vector<std::string> args;
 		int code;
@@ -715,6 +721,7 @@ TEST_F(Recv, CommandLine)
 		bool usage = false;	// standard error holds the usage
 		std::vector<std::string> env = {};
 		double takes = 0;	// seconds at least
+		double under = 60;	// seconds at most
 	};
 	std::vector<Case> cases = {
 		{ { "--wait", "0", "--port", "65535" }, 1, "",
@@ -734,7 +741,10 @@ TEST_F(Recv, CommandLine)
 		{ { "--wait", "" }, 2, "", "quillrecv: bad --wait: \n" },
 		// Only a refused connection is tried again.
 		{ { "--host", "192.0.2.1", "--wait", "10" }, 1, "",
-		  "quillrecv: connect to 192.0.2.1 port 21: Network is unreachable\n" },
+		  "quillrecv: connect to 192.0.2.1 port 21: Network is unreachable\n",
+		  false, {}, 0, 5 },
+		{ { "--port", "2123", "--wait", "10" }, 1, "", "quillrecv: connect to "
+		  "127.0.0.1 port 2123: Connection reset by peer\n", false, {}, 0, 5 },
 		{ { "--host", "localhost", "--wait", "0" }, 1, "",
 		  "quillrecv: connect to localhost port 21: Connection refused\n" },
 		{ { "--unknown" }, 2, "", "", true },
@@ -753,6 +763,7 @@ TEST_F(Recv, CommandLine)
 		Outcome o = lf(r.wait(recv.wine ? 60 : 5));	// none of these waits
 		std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 		EXPECT_GE(took.count(), c.takes);
+		EXPECT_LT(took.count(), c.under);
 		EXPECT_EQ(o.code, c.code);
 		EXPECT_EQ(o.out.substr(0, c.out_starts.size()), c.out_starts);
 		EXPECT_EQ(o.err.substr(0, c.err_starts.size()), c.err_starts);
@@ -762,6 +773,7 @@ TEST_F(Recv, CommandLine)
 			EXPECT_EQ(o.err, "");
 		}
 	}
+	close(l);
 }
 
 }  // namespace
