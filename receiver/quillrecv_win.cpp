@@ -360,6 +360,7 @@ long_form(const char *dir, wchar_t *w)
 {
 	static wchar_t given[WIDE_UNITS], full[WIDE_UNITS];
 	size_t n;
+	int fits;
 
 	if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, dir, -1, given,
 	    WIDE_UNITS) <= 0)
@@ -372,10 +373,17 @@ long_form(const char *dir, wchar_t *w)
 			return GetLastError();
 		if (n >= WIDE_UNITS)
 			return ERROR_FILENAME_EXCED_RANGE;
-		/* \\server\share\x is \\?\UNC\server\share\x. */
-		if (full[0] == L'\\' && full[1] == L'\\' ? join(w,
-		    L"\\\\?\\UNC\\", full + 2, NULL) : join(w, L"\\\\?\\", full,
-		    NULL))
+		/*
+		 * \\.\X is \\?\X once made whole, and \\server\share\x is
+		 * \\?\UNC\server\share\x.
+		 */
+		if (wcsncmp(full, L"\\\\.\\", 4) == 0)
+			fits = join(w, L"\\\\?\\", full + 4, NULL);
+		else if (wcsncmp(full, L"\\\\", 2) == 0)
+			fits = join(w, L"\\\\?\\UNC\\", full + 2, NULL);
+		else
+			fits = join(w, L"\\\\?\\", full, NULL);
+		if (fits < 0)
 			return ERROR_FILENAME_EXCED_RANGE;
 	}
 	/* A name is joined on with a separator; \\?\ takes no two in a row. */
@@ -403,6 +411,8 @@ make_dirs(const wchar_t *w)
 	seps = _wcsnicmp(path, L"\\\\?\\UNC\\", 8) == 0 ? 3 : 1;
 	for (i = 4; i < len && seps > 0; i++)
 		seps -= path[i] == L'\\';
+	if (seps > 0)
+		return 0;	/* a root alone: \\?\C:, a share */
 	for (; i <= len; i++) {
 		if ((path[i] != L'\\' && path[i] != L'\0') ||
 		    path[i - 1] == L'\\')
