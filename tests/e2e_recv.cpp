@@ -44,10 +44,11 @@ holds_file(pid_t pid)
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
 // Wine loads no preloaded library: no faults there.
 const char *faults = recv.wine ? nullptr : fault_library();
-// The Windows port numbers a copy before the extension, "f (1)", where the
-// POSIX port still saves "f.1", and removes the partial files of runs that
-// are gone.
-const bool numbers_before_ext = recv.wine;
+// The Windows port claims the name before the data: it refuses what the
+// folder would refuse before any data comes, numbers a copy before the
+// extension, "f (1)", where the POSIX port still saves "f.1", and removes
+// the partial files of runs that are gone.
+const bool claims_first = recv.wine;
 
 // Receiver r's connection to listener l, taken within 10 s, or -1 when r
 // ends without connecting. A write to it that nothing reads for 10 s fails.
@@ -392,12 +393,14 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 		mkdir((out_ + "/.quillrecv.1.0.partial").c_str(), 0755);
 		for (auto c : cases) {
 			SCOPED_TRACE(kind_name(kind) + ", " + c.name + " " + c.flag);
-			if (!numbers_before_ext && c.as != c.posix_as) {
+			if (!claims_first && c.as != c.posix_as) {
 				c.as = c.posix_as;
 				c.err = "";
 			}
 			left.insert(c.as);
-			Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
+			// Refused before the data: none comes.
+			Outcome o = run(claims_first && c.as.empty() ? header_of(c.name, 3) :
+			    stream_of(c.name, c.data), c.flag.empty() ?
 			    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
 			    with_faults(faults, kind));
 			EXPECT_EQ(o.code, c.as.empty() ? 1 : 0) << o.err;
@@ -408,10 +411,10 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 				EXPECT_EQ(read_file(out_ + "/" + c.as), c.data);
 			}
 		}
-		EXPECT_EQ(read_file(out_ + "/" + (numbers_before_ext ? cases[0].as :
+		EXPECT_EQ(read_file(out_ + "/" + (claims_first ? cases[0].as :
 		    cases[0].posix_as)), "one");
 		left.insert(".quillrecv.1.0.partial");
-		if (!numbers_before_ext)
+		if (!claims_first)
 			left.insert(".quillrecv.4242.0.partial");
 		left.erase("");
 		EXPECT_EQ(saved(), left);
@@ -464,7 +467,7 @@ TEST_F(Recv, LocalFailures)
 		{ "folder sync: EINVAL", "f", {}, "dirsync=22", "", false },
 		// Kept, and no room for NAME.1 beside a name of the longest length.
 		{ "no numbered name", std::string(255, 'm'), {}, "", at(out_, std::string(255,
-		  'm')) + (numbers_before_ext ? " (1)" : ".1") + ": File name too long",
+		  'm')) + (claims_first ? " (1)" : ".1") + ": File name too long",
 		  false, true, true, true },
 		// The name --force tries first (pid 4242): an old file's, or the file's own.
 		{ "old file at the temporary name", ".quillrecv.4242.0", { "--force" },
