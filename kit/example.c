@@ -58,7 +58,7 @@ failure(struct port *p, const char *fmt, ...)
 long
 quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 {
-	struct port *p = r->port;
+	struct port *p = (struct port *)r->port;
 	struct pollfd pfd;
 	ssize_t n;
 	int ready;
@@ -83,7 +83,7 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 int
 quill_port_open(struct quill_receiver *r, const char *base)
 {
-	struct port *p = r->port;
+	struct port *p = (struct port *)r->port;
 
 	if (r->dec.size > ROOM)
 		return failure(p, "is %ld bytes, more than the %ld there is "
@@ -106,7 +106,7 @@ int
 quill_port_write(struct quill_receiver *r, const unsigned char *data,
     size_t len)
 {
-	struct port *p = r->port;
+	struct port *p = (struct port *)r->port;
 	ssize_t w;
 
 	for (; len > 0; data += w, len -= (size_t)w)
@@ -123,7 +123,7 @@ quill_port_write(struct quill_receiver *r, const unsigned char *data,
 int
 quill_port_commit(struct quill_receiver *r)
 {
-	struct port *p = r->port;
+	struct port *p = (struct port *)r->port;
 	int e;
 
 	if (fsync(p->out) < 0)
@@ -139,12 +139,27 @@ quill_port_commit(struct quill_receiver *r)
 void
 quill_port_discard(struct quill_receiver *r)
 {
-	struct port *p = r->port;
+	struct port *p = (struct port *)r->port;
 
 	if (p->out >= 0)
 		close(p->out);
 	p->out = -1;
 	unlink(p->staged);
+}
+
+/*
+ * Writes s to f escaped (quill_escape), a piece at a time through a small
+ * buffer: a device has no RAM to spare for the whole name.
+ */
+static void
+show(FILE *f, const char *s)
+{
+	char piece[64];
+
+	while (*s != '\0') {
+		s += quill_escape(piece, sizeof(piece), s);
+		fputs(piece, f);
+	}
 }
 
 int
@@ -154,7 +169,6 @@ main(int argc, char *argv[])
 	static struct quill_receiver r;
 	static struct port port;
 	static unsigned char buf[4096];
-	static char name[4 * QUILL_MAX_NAME], base[4 * QUILL_MAX_NAME];
 	const char *host = "127.0.0.1", *service = "21";
 	struct addrinfo hints, *ai;
 	enum quill_result res;
@@ -197,33 +211,38 @@ main(int argc, char *argv[])
 	 * Say what became of the file. The name is only ever shown escaped,
 	 * and only once the header is whole: before, it is no string yet.
 	 */
-	if (r.dec.stage == QUILL_DATA)
-		quill_escape(name, sizeof(name), r.dec.name);
-	switch (res) {
-	case QUILL_SAVED:
-		quill_escape(base, sizeof(base), r.base);
-		printf("received %s: %ld bytes, saved as %s\n", name,
-		    (long)r.dec.size, base);
+	if (res == QUILL_SAVED) {
+		fputs("received ", stdout);
+		show(stdout, r.dec.name);
+		printf(": %ld bytes, saved as ", (long)r.dec.size);
+		show(stdout, r.base);
+		putchar('\n');
 		return 0;
+	}
+	fputs("example: not saved: ", stderr);
+	if (res != QUILL_READ_FAILED && r.dec.stage == QUILL_DATA) {
+		fputc('"', stderr);
+		show(stderr, r.dec.name);
+		fputc('"', stderr);
+	}
+	switch (res) {
 	case QUILL_BAD_NAME:
-		fprintf(stderr, "example: not saved: \"%s\" %s\n", name, r.why);
+		fprintf(stderr, " %s\n", r.why);
 		break;
 	case QUILL_NOT_OPENED:
 	case QUILL_WRITE_FAILED:
 	case QUILL_COMMIT_FAILED:
-		fprintf(stderr, "example: not saved: \"%s\" %s\n", name,
-		    port.failed);
+		fprintf(stderr, " %s\n", port.failed);
 		break;
 	case QUILL_READ_FAILED:
-		fprintf(stderr, "example: not saved: %s\n", port.failed);
+		fprintf(stderr, "%s\n", port.failed);
 		break;
 	default:
 		if (r.dec.stage == QUILL_DATA)
-			fprintf(stderr, "example: not saved: \"%s\": %s (%ld of "
-			    "%ld bytes)\n", name, r.why, (long)r.dec.received,
-			    (long)r.dec.size);
+			fprintf(stderr, ": %s (%ld of %ld bytes)\n", r.why,
+			    (long)r.dec.received, (long)r.dec.size);
 		else
-			fprintf(stderr, "example: not saved: %s\n", r.why);
+			fprintf(stderr, "%s\n", r.why);
 	}
 	return 1;
 }

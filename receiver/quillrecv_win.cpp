@@ -2,13 +2,21 @@
  * quillrecv for Windows: stand-in for the device. Connects to a running
  * sender, reads the transfer stream and saves the file under its base name
  * in a folder; a file of that name already there is kept, and the new one
- * saved under the first free NAME.1, NAME.2, ... unless --force replaces it.
+ * saved under the first free NAME (1).EXT, NAME (2).EXT, ... unless --force
+ * replaces it.
  *
  *	quillrecv [--host HOST] [--port PORT] [--output DIR] [--wait SECONDS]
  *	    [--timeout SECONDS] [--force]
  *
  * Exit status 0 only when the file arrived whole; only then does it get a
  * name in the folder, so a broken or interrupted stream leaves nothing.
+ * Whatever the folder would refuse (the name, its length, the numbered
+ * name, room for it) is refused once the header is whole, before any data:
+ * the final name is claimed then, and the data staged beside it in
+ * DIR\.quillrecv.PID.N.partial until the commit puts it in the claim's
+ * place. Both are delete-pending, so the system removes them however the
+ * run ends; a partial file that a power loss leaves says what it is, and
+ * the next run in that folder removes it.
  * The receiving rules are receive.cpp's, the options and the words that
  * say how a transfer ended command.cpp's; this is their Windows port (the
  * quill_port_* functions) and the run's steps around them, kept parallel
@@ -41,6 +49,9 @@
 /* The longest name a Windows file system takes, in UTF-16 units. */
 #define NAME_UNITS	255
 
+/* The longest path Windows takes in the \\?\ form, in UTF-16 units. */
+#define WIDE_UNITS	32768
+
 /*
  * The file being received, made before connecting and marked
  * delete-pending at once: the system removes it when the process ends,
@@ -49,6 +60,16 @@
  * the console's end events wait for (see ended).
  */
 static HANDLE staged = INVALID_HANDLE_VALUE;
+
+/*
+ * The final name's claim, from the header on: an empty folder under that
+ * name, open with no sharing and marked delete-pending like the staged
+ * file. An empty file would do as a claim while the run lives, but one
+ * that a power loss leaves would pass for a received file; a folder never
+ * does, and the next run numbers past it. Closing it removes it: no
+ * other process can hold it open meanwhile.
+ */
+static HANDLE claim = INVALID_HANDLE_VALUE;
 static CRITICAL_SECTION committing;
 static int bar;			/* standard error is a console */
 
@@ -62,7 +83,8 @@ struct port {
 	const char	*dir;
 	double		 timeout;	/* seconds without a byte; 0: none */
 	int		 force;		/* replace a file of the same name */
-	wchar_t		 stagedpath[QUILL_PATH_BYTES];	/* the staged file's name */
+	wchar_t		 sysdir[WIDE_UNITS];	/* dir as the system's calls take it */
+	wchar_t		 target[WIDE_UNITS];	/* the final name, the same way */
 	char		 path[QUILL_PATH_BYTES];	/* named once the header is whole */
 	char		 failed[8 * QUILL_PATH_BYTES];	/* why the port failed */
 };
@@ -151,9 +173,11 @@ die(const char *fmt, ...)
 {
 	va_list ap;
 
-	/* Marked delete-pending, the staged file goes with its handle. */
+	/* Marked delete-pending, each goes with its handle. */
 	if (staged != INVALID_HANDLE_VALUE)
 		CloseHandle(staged);
+	if (claim != INVALID_HANDLE_VALUE)
+		CloseHandle(claim);
 	va_start(ap, fmt);
 	quill_vwarnx(fmt, ap);
 	va_end(ap);
@@ -306,72 +330,188 @@ is_dir(const wchar_t *w)
 }
 
 /*
- * Makes folder dir and those above it that are missing, as mkdir -p does;
- * a drive (C:) or a share (\\server\share) at its start is taken as there.
- * Returns 0, or the error: ERROR_DIRECTORY when something on the way is
- * there but no folder.
+ * Writes into to, an array of WIDE_UNITS, the path a followed by b, and c
+ * when not null. Returns 0, or -1 when it does not fit.
+ */
+static int
+join(wchar_t *to, const wchar_t *a, const wchar_t *b, const wchar_t *c)
+{
+	size_t na = wcslen(a), nb = wcslen(b), nc = c != NULL ? wcslen(c) : 0;
+
+	if (na + nb + nc >= WIDE_UNITS)
+		return -1;
+	wmemmove(to, a, na);
+	wmemcpy(to + na, b, nb);
+	if (c != NULL)
+		wmemcpy(to + na + nb, c, nc);
+	to[na + nb + nc] = L'\0';
+	return 0;
+}
+
+/*
+ * Writes into w, an array of WIDE_UNITS, folder dir in the form that every
+ * system call takes past MAX_PATH (260 units): \\?\C:\... or
+ * \\?\UNC\server\share\..., made whole against the current folder (which
+ * also turns / into \ and drops . and ..), with no separator at its end.
+ * A dir in that form already is taken as it is. Returns 0, or the error.
  */
 static DWORD
-make_dirs(const char *dir)
+long_form(const char *dir, wchar_t *w)
 {
-	wchar_t path[QUILL_PATH_BYTES];
-	size_t i, len, seps = 0;
-	wchar_t c;
+	static wchar_t given[WIDE_UNITS], full[WIDE_UNITS];
+	size_t n;
+	int fits;
+
+	if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, dir, -1, given,
+	    WIDE_UNITS) <= 0)
+		return ERROR_FILENAME_EXCED_RANGE;
+	if (wcsncmp(given, L"\\\\?\\", 4) == 0) {
+		wcscpy(w, given);
+	} else {
+		n = GetFullPathNameW(given, WIDE_UNITS, full, NULL);
+		if (n == 0)
+			return GetLastError();
+		if (n >= WIDE_UNITS)
+			return ERROR_FILENAME_EXCED_RANGE;
+		/*
+		 * \\.\X is \\?\X once made whole, and \\server\share\x is
+		 * \\?\UNC\server\share\x.
+		 */
+		if (wcsncmp(full, L"\\\\.\\", 4) == 0)
+			fits = join(w, L"\\\\?\\", full + 4, NULL);
+		else if (wcsncmp(full, L"\\\\", 2) == 0)
+			fits = join(w, L"\\\\?\\UNC\\", full + 2, NULL);
+		else
+			fits = join(w, L"\\\\?\\", full, NULL);
+		if (fits < 0)
+			return ERROR_FILENAME_EXCED_RANGE;
+	}
+	/* A name is joined on with a separator; \\?\ takes no two in a row. */
+	for (n = wcslen(w); n > 4 && (w[n - 1] == L'\\' || w[n - 1] == L'/');)
+		w[--n] = L'\0';
+	return 0;
+}
+
+/*
+ * Makes folder w, in long_form's form, and those above it that are
+ * missing, as mkdir -p does; what comes before the first folder is taken
+ * as there: \\?\C:\, \\?\UNC\server\share\ (a share cannot be made), or
+ * any other \\?\ root up to its first separator. Returns 0, or the error:
+ * ERROR_DIRECTORY when something on the way is there but no folder.
+ */
+static DWORD
+make_dirs(const wchar_t *w)
+{
+	static wchar_t path[WIDE_UNITS];
+	size_t i, len, seps;
 	DWORD e;
 
-	if (widen(dir, path) < 0)
-		return ERROR_FILENAME_EXCED_RANGE;
+	wcscpy(path, w);
 	len = wcslen(path);
-	i = 1;
-	if (len >= 2 && wcschr(L"/\\", path[0]) && wcschr(L"/\\", path[1]))
-		/* A share's first folder comes after its fourth separator. */
-		for (i = 2; i < len && seps < 2; i++)
-			seps += wcschr(L"/\\", path[i]) != NULL;
+	seps = _wcsnicmp(path, L"\\\\?\\UNC\\", 8) == 0 ? 3 : 1;
+	for (i = 4; i < len && seps > 0; i++)
+		seps -= path[i] == L'\\';
+	if (seps > 0)
+		return 0;	/* a root alone: \\?\C:, a share */
 	for (; i <= len; i++) {
-		if ((path[i] != L'/' && path[i] != L'\\' && path[i] != L'\0') ||
-		    path[i - 1] == L'/' || path[i - 1] == L'\\')
+		if ((path[i] != L'\\' && path[i] != L'\0') ||
+		    path[i - 1] == L'\\')
 			continue;
-		c = path[i];
 		path[i] = L'\0';
 		/* A folder that is there is taken, whatever else stops a mkdir. */
 		if (!CreateDirectoryW(path, NULL) && !is_dir(path)) {
 			e = GetLastError();
 			return e == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : e;
 		}
-		path[i] = c;
+		path[i] = w[i];
 	}
 	return 0;
 }
 
 /*
- * Makes the file that receives the data, DIR\.quillrecv.PID.N with the first
- * N not taken, marked delete-pending; its name is left in p->stagedpath.
- * Returns its handle or ends the program.
+ * True when w is a partial file's name, .quillrecv.PID.N.partial, PID and
+ * N being decimal numbers.
+ */
+static int
+partial_name(const wchar_t *w)
+{
+	int part;
+
+	if (wcsncmp(w, L".quillrecv.", 11) != 0)
+		return 0;
+	for (w += 11, part = 0; part < 2; part++, w++) {
+		if (*w < L'0' || *w > L'9')
+			return 0;
+		while (*w >= L'0' && *w <= L'9')
+			w++;
+		if (*w != L'.')
+			return 0;
+	}
+	return wcscmp(w, L"partial") == 0;
+}
+
+/*
+ * Removes from p->sysdir the partial files of runs that are gone: files
+ * named as partial_name says that no process holds open. A live run holds
+ * its own open, delete-pending, so an open with no sharing fails there;
+ * one left by a power loss opens, and goes when it closes. Anything that
+ * will not open (a folder of that name, a read-only file) stays.
+ */
+static void
+remove_stale(const struct port *p)
+{
+	static wchar_t path[WIDE_UNITS];
+	WIN32_FIND_DATAW f;
+	HANDLE find, h;
+
+	if (join(path, p->sysdir, L"\\.quillrecv.*.partial", NULL) < 0 ||
+	    (find = FindFirstFileW(path, &f)) == INVALID_HANDLE_VALUE)
+		return;
+	do {
+		if ((f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+		    !partial_name(f.cFileName) ||
+		    join(path, p->sysdir, L"\\", f.cFileName) < 0)
+			continue;
+		h = CreateFileW(path, DELETE, 0, NULL, OPEN_EXISTING,
+		    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+		if (h != INVALID_HANDLE_VALUE)
+			CloseHandle(h);
+	} while (FindNextFileW(find, &f));
+	FindClose(find);
+}
+
+/*
+ * Makes the file that receives the data, DIR\.quillrecv.PID.N.partial
+ * with the first N not taken, marked delete-pending. Returns its handle or
+ * ends the program.
  */
 static HANDLE
 make_file(struct port *p)
 {
-	char name[QUILL_PATH_BYTES];
+	static wchar_t path[WIDE_UNITS];
+	wchar_t name[64];
 	HANDLE out;
 	DWORD e;
 	int i;
 
 	for (i = 0;; i++) {
-		if (snprintf(name, sizeof(name), "%s\\.quillrecv.%lu.%d", p->dir,
-		    (unsigned long)GetCurrentProcessId(), i) >= (int)sizeof(name) ||
-		    widen(name, p->stagedpath) < 0)
+		swprintf(name, sizeof(name) / sizeof(name[0]),
+		    L"\\.quillrecv.%lu.%d.partial",
+		    (unsigned long)GetCurrentProcessId(), i);
+		if (i == INT_MAX || join(path, p->sysdir, name, NULL) < 0)
 			die("cannot save files in %s: %s", shown_path(p->dir),
-			    reason(ERROR_FILENAME_EXCED_RANGE));
+			    reason(i == INT_MAX ? ERROR_FILE_EXISTS :
+			    ERROR_FILENAME_EXCED_RANGE));
 		/* Made and marked with the console's ends held back. */
 		EnterCriticalSection(&committing);
-		out = CreateFileW(p->stagedpath, GENERIC_WRITE | DELETE,
+		out = CreateFileW(path, GENERIC_WRITE | DELETE,
 		    FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
 		    FILE_ATTRIBUTE_NORMAL, NULL);
 		e = GetLastError();
 		if (out != INVALID_HANDLE_VALUE && mark(out, TRUE) < 0) {
 			e = GetLastError();
 			CloseHandle(out);
-			DeleteFileW(p->stagedpath);
+			DeleteFileW(path);
 			out = INVALID_HANDLE_VALUE;
 		}
 		LeaveCriticalSection(&committing);
@@ -383,59 +523,65 @@ make_file(struct port *p)
 	}
 }
 
-/* The UTF-16 units of the last name in path w. */
-static size_t
-name_units(const wchar_t *w)
+/*
+ * Claims p->target (see claim): makes the folder and marks it, with the
+ * console's ends held back. Returns 0, or the error, with nothing left.
+ */
+static DWORD
+claim_name(const struct port *p)
 {
-	const wchar_t *sep = wcsrchr(w, L'\\');
+	DWORD e = 0;
 
-	return wcslen(sep != NULL ? sep + 1 : w);
+	EnterCriticalSection(&committing);
+	if (!CreateDirectoryW(p->target, NULL)) {
+		e = GetLastError();
+	} else if ((claim = CreateFileW(p->target, DELETE, 0, NULL,
+	    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS |
+	    FILE_FLAG_OPEN_REPARSE_POINT, NULL)) == INVALID_HANDLE_VALUE ||
+	    mark(claim, TRUE) < 0) {
+		e = GetLastError();
+		if (claim != INVALID_HANDLE_VALUE)
+			CloseHandle(claim);
+		claim = INVALID_HANDLE_VALUE;
+		RemoveDirectoryW(p->target);
+	}
+	LeaveCriticalSection(&committing);
+	return e;
 }
 
 /*
- * Gives the whole file its name: p->path, or when force is not set and
- * something has that name, the first free one of path.1, path.2, ...
- * With force a file there is replaced, never a folder. p->path is left
- * holding the name tried last. Call inside committing: the file's mark is
- * cleared for the move and set again when it fails. Returns 0, or -1 with
- * the last error set.
+ * Gives the whole file its name, p->target, through its handle: what is
+ * renamed is the file written, whatever became of its staging name. The
+ * claim goes just before; with --force a file there is replaced, never a
+ * folder. Call inside committing: the file's mark is cleared first, since
+ * a delete-pending file keeps the mark under its new name, and set again
+ * when the rename fails. Returns 0, or -1 with the last error set.
  */
 static int
 put_in_place(struct port *p)
 {
-	char name[QUILL_PATH_BYTES];
-	wchar_t to[QUILL_PATH_BYTES];
-	DWORD e, how = MOVEFILE_WRITE_THROUGH;
-	int i;
+	static union {
+		FILE_RENAME_INFO info;
+		wchar_t		 room[sizeof(FILE_RENAME_INFO) + WIDE_UNITS];
+	} to;
+	size_t len = wcslen(p->target);
+	DWORD e;
 
-	if (p->force)
-		how |= MOVEFILE_REPLACE_EXISTING;
+	memset(&to.info, 0, sizeof(to.info));
+	to.info.ReplaceIfExists = p->force ? TRUE : FALSE;
+	to.info.FileNameLength = (DWORD)(len * sizeof(wchar_t));
+	wmemcpy(to.info.FileName, p->target, len + 1);
 	if (mark(staged, FALSE) < 0)
 		return -1;
-	memcpy(name, p->path, sizeof(name));
-	for (i = 1;; i++) {
-		if (widen(p->path, to) < 0 || name_units(to) > NAME_UNITS) {
-			e = ERROR_FILENAME_EXCED_RANGE;
-			break;
-		}
-		/* Without MOVEFILE_REPLACE_EXISTING it never replaces. */
-		if (MoveFileExW(p->stagedpath, to, how))
-			return 0;
-		e = GetLastError();
-		if (p->force && is_dir(to)) {
-			e = ERROR_DIRECTORY_NOT_SUPPORTED;
-			break;
-		}
-		if (p->force || (e != ERROR_ALREADY_EXISTS &&
-		    e != ERROR_FILE_EXISTS))
-			break;
-		if (i == INT_MAX || snprintf(p->path, sizeof(p->path), "%s.%d",
-		    name, i) >= (int)sizeof(p->path)) {
-			e = i == INT_MAX ? ERROR_FILE_EXISTS :
-			    ERROR_FILENAME_EXCED_RANGE;
-			break;
-		}
-	}
+	if (claim != INVALID_HANDLE_VALUE)
+		CloseHandle(claim);
+	claim = INVALID_HANDLE_VALUE;
+	if (SetFileInformationByHandle(staged, FileRenameInfo, &to.info,
+	    (DWORD)(sizeof(to.info) + len * sizeof(wchar_t))))
+		return 0;
+	e = GetLastError();
+	if (p->force && is_dir(p->target))
+		e = ERROR_DIRECTORY_NOT_SUPPORTED;
 	mark(staged, TRUE);
 	SetLastError(e);
 	return -1;
@@ -507,33 +653,65 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 
 /*
  * The port's open: the file was made before connecting, so this names
- * where it goes, once Windows is known to take the name. A name that is
- * not UTF-8 is read in the system's code page, the one quillsend_win sends
- * names in. Returns 0, or -1 with the reason recorded.
+ * where it goes and claims that name, the first of base, base (1).ext,
+ * base (2).ext, ... that is free; with --force, base whatever holds it,
+ * unless a folder or a read-only file does. Everything the folder would
+ * refuse is refused here, before any data. A name that is not UTF-8 is
+ * read in the system's code page, the one quillsend_win sends names in.
+ * Returns 0, or -1 with the reason recorded.
  */
 int
 quill_port_open(struct quill_receiver *r, const char *base)
 {
 	struct port *p = (struct port *)r->port;
-	wchar_t w[QUILL_PATH_BYTES];
-	char name[QUILL_PATH_BYTES];
+	wchar_t w[QUILL_PATH_BYTES], sep[2] = L"\\";
+	char name[QUILL_PATH_BYTES], numbered[QUILL_PATH_BYTES];
+	DWORD e, a;
+	int n;
 
 	if (widen(base, w) < 0 && MultiByteToWideChar(CP_ACP, 0, base, -1, w,
 	    QUILL_PATH_BYTES) <= 0)
 		w[0] = L'\0';
 	if (w[0] == L'\0' || WideCharToMultiByte(CP_UTF8, 0, w, -1, name,
-	    sizeof(name), NULL, NULL) <= 0 || snprintf(p->path,
-	    sizeof(p->path), "%s\\%s", p->dir, name) >= (int)sizeof(p->path))
+	    sizeof(name), NULL, NULL) <= 0)
 		return failure(p, "%s\\%s: path too long", shown_path(p->dir),
 		    quill_show(base));
-	/* Before any byte is written: "dir\CON" must never reach a device. */
-	if (!windows_allows(w))
-		return failure(p, "%s: not a name Windows allows",
-		    shown_path(p->path));
-	if (wcslen(w) > NAME_UNITS)
-		return failure(p, "%s: %s", shown_path(p->path),
-		    reason(ERROR_FILENAME_EXCED_RANGE));
-	return 0;
+	for (n = 0;; n++) {
+		if (quill_numbered(numbered, sizeof(numbered), name, n) < 0 ||
+		    snprintf(p->path, sizeof(p->path), "%s\\%s", p->dir,
+		    numbered) >= (int)sizeof(p->path))
+			return failure(p, "%s\\%s: path too long",
+			    shown_path(p->dir), quill_show(numbered));
+		/* Before any byte is written: "dir\CON" must never reach a device. */
+		if (n == 0 && !windows_allows(w))
+			return failure(p, "%s: not a name Windows allows",
+			    shown_path(p->path));
+		widen(numbered, w);
+		if (wcslen(w) > NAME_UNITS || join(p->target, p->sysdir, sep,
+		    w) < 0)
+			return failure(p, "%s: %s", shown_path(p->path),
+			    reason(ERROR_FILENAME_EXCED_RANGE));
+		if ((e = claim_name(p)) == 0)
+			return 0;
+		if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS)
+			break;
+		if (p->force) {
+			/* Replaced at the commit, when it can be. */
+			a = GetFileAttributesW(p->target);
+			if (a == INVALID_FILE_ATTRIBUTES)
+				e = GetLastError();
+			else if (a & FILE_ATTRIBUTE_DIRECTORY)
+				e = ERROR_DIRECTORY_NOT_SUPPORTED;
+			else if (a & FILE_ATTRIBUTE_READONLY)
+				e = ERROR_ACCESS_DENIED;
+			else
+				return 0;
+			break;
+		}
+		if (n == INT_MAX)
+			break;
+	}
+	return failure(p, "%s: %s", shown_path(p->path), reason(e));
 }
 
 /* The port's write: all len bytes, a short write followed by the rest. */
@@ -553,9 +731,18 @@ quill_port_write(struct quill_receiver *r, const unsigned char *data,
 }
 
 /*
- * The port's commit: the whole file reaches the disk and takes its name,
- * the move itself written through. Returns 0, or -1 with the reason
- * recorded and the file still marked to go.
+ * The port's commit: the whole file reaches the disk, then takes its name,
+ * then its name reaches the disk as far as Windows lets a program ask.
+ * FlushFileBuffers writes a file's data and metadata from the cache and
+ * has the storage flush its own; the first one makes sure a crash never
+ * leaves the name on a file short of its data. A rename on one volume
+ * (MoveFileEx's MOVEFILE_WRITE_THROUGH only waits for a move that copies)
+ * changes the folder, which no documented call short of flushing the whole
+ * volume, an administrator's, flushes; the second FlushFileBuffers, on
+ * the file under its new name, is the most that is documented, and the
+ * rest is the file system's own logging. Returns 0, or -1 with the reason
+ * recorded; once the file has its name it stays, even when the second
+ * flush fails, and the reason says where it is.
  */
 int
 quill_port_commit(struct quill_receiver *r)
@@ -575,18 +762,30 @@ quill_port_commit(struct quill_receiver *r)
 	LeaveCriticalSection(&committing);
 	if (placed < 0)
 		return failure(p, "%s: %s", shown_path(p->path), reason(e));
+	placed = FlushFileBuffers(staged);
+	e = GetLastError();
 	CloseHandle(staged);
 	staged = INVALID_HANDLE_VALUE;
+	if (!placed)
+		return failure(p, "%s: %s: %s may not survive a crash",
+		    shown_path(p->dir), reason(e), shown_path(p->path));
 	return 0;
 }
 
-/* The port's discard: the staged file, still marked, goes with its handle. */
+/*
+ * The port's discard: the staged file, still marked, goes with its handle,
+ * and so does the claim.
+ */
 void
 quill_port_discard(struct quill_receiver *r)
 {
 	(void)r;
-	CloseHandle(staged);
+	if (staged != INVALID_HANDLE_VALUE)
+		CloseHandle(staged);
 	staged = INVALID_HANDLE_VALUE;
+	if (claim != INVALID_HANDLE_VALUE)
+		CloseHandle(claim);
+	claim = INVALID_HANDLE_VALUE;
 }
 
 /*
@@ -643,10 +842,15 @@ wmain(int argc, wchar_t *wargv[])
 	SetConsoleCtrlHandler(ended, TRUE);
 	bar = _isatty(2);
 
-	/* The file first: a folder that cannot take it spares the sender. */
-	if ((e = make_dirs(port.dir)) != 0)
+	/*
+	 * The file first: a folder that cannot take it spares the sender. What
+	 * a power loss left of earlier runs goes before.
+	 */
+	if ((e = long_form(port.dir, port.sysdir)) != 0 ||
+	    (e = make_dirs(port.sysdir)) != 0)
 		die("cannot save files in %s: %s", shown_path(port.dir),
 		    reason(e));
+	remove_stale(&port);
 	staged = make_file(&port);
 	port.fd = connect_sender(o.host, o.port, o.wait);
 

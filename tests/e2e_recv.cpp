@@ -1,5 +1,6 @@
 // quillrecv against a scripted sender: what it saves, what it refuses, and
 // that a broken stream leaves nothing behind.
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -307,6 +309,10 @@ TEST_F(Recv, HostileNames)
 		{ "CONOUT$", "CONOUT$", "CONOUT$", "" },
 		{ "COMA", "COMA", "COMA" },	// no device
 		{ "CONSOLE", "CONSOLE", "CONSOLE" },
+		{ "COM10", "COM10", "COM10" },	// no device: not one digit
+		{ "LPT1x", "LPT1x", "LPT1x" },
+		{ "CO", "CO", "CO" },		// no device: only its start
+		{ "NU.txt", "NU.txt", "NU.txt" },
 		{ "a:b", "a:b", "a:b", "", EPERM, ENOENT },
 		{ "why?", "why?", "why?", "", EPERM, ENOENT },
 		{ "x.", "x.", "x.", "" },
@@ -403,34 +409,42 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 // it locked; the run's own partial file takes the next free name then.
 TEST_F(Recv, ReplacesOnlyWhenForced)
 {
-	// In turn, into a folder holding a file f and a folder d; what each
-	// run saves as ("": nothing, with err), and where names differing
-	// only in case are one (a medium, Windows) as what, if not the same.
+	// In turn, into a folder holding a file f, a read-only file r, a
+	// folder d, and a.tar.gz and .profile; what each run saves as ("":
+	// nothing, with err; refused before the data, so none is sent), where
+	// names differing only in case are one (a medium, Windows) as what, if
+	// not the same, and on Linux as what, if not the same.
 	const bool folds = !medium.empty() || recv.wine;
 	struct {
-		std::string name, data, flag, as, err, folded = "";
+		std::string name, data, flag, as, err, folded = "", posix = "";
 	} cases[] = {
 		{ "f", "one", "", "f (1)", "" },
 		{ "f", "two", "", "f (2)", "" },
 		{ "f", "new", "--force", "f", "" },
 		{ "d", "dir", "", "d (1)", "" },
-		// Not even --force replaces a folder.
-		{ "d", "dir", "--force", "", "d: Is a directory" },
-		{ "a.tar.gz", "one", "", "a.tar.gz", "" },
 		{ "a.tar.gz", "two", "", "a.tar (1).gz", "" },
-		{ ".profile", "one", "", ".profile", "" },
 		{ ".profile", "two", "", ".profile (1)", "" },
 		{ "F", "cap", "", "F", "", "F (3)" },
+		// Not even --force replaces a folder, nor on Windows a read-only file.
+		{ "d", "dir", "--force", "", "d: Is a directory" },
+		{ "r", "new", "--force", "", "r: Permission denied", "", "r" },
 	};
-	// Left by runs: one alive (the test's), one locked by the test, one
-	// gone with its claim.
+	// Left by runs: on Linux one alive (the test's), one locked by the
+	// test, one gone with its claim; on Windows one gone, and a folder that
+	// only looks like one.
 	const std::string alive = ".quillrecv." + std::to_string(getpid()) +
 	    ".0.811c9dc5.partial", locked = ".quillrecv.2147483646.0.811c9dc5.partial";
-	std::set<std::string> left = { "f", "d" };
-	write_file(out_ + "/f", "old");
+	std::set<std::string> left = { "f", "d", "a.tar.gz", ".profile", "r" };
+	for (const char *f : { "f", "a.tar.gz", ".profile", "r" })
+		write_file(out_ + "/" + f, "old");
+	chmod((out_ + "/r").c_str(), 0444);
 	mkdir((out_ + "/d").c_str(), 0755);
 	int held = -1;
-	if (!recv.wine) {	// Windows knows them by the handles open on them
+	if (recv.wine) {	// Windows knows them by the handles open on them
+		write_file(out_ + "/.quillrecv.4242.0.partial", "part");
+		mkdir((out_ + "/.quillrecv.1.0.partial").c_str(), 0755);
+		left.insert(".quillrecv.1.0.partial");
+	} else {
 		write_file(out_ + "/" + alive, "");
 		write_file(out_ + "/.quillrecv.2147483647.3.1f62aaae.partial", "");
 		mkdir((out_ + "/gone").c_str(), 0700);	// 1f62aaae
@@ -444,9 +458,14 @@ TEST_F(Recv, ReplacesOnlyWhenForced)
 		SCOPED_TRACE(c.name + " " + c.flag);
 		if (folds && !c.folded.empty())
 			c.as = c.folded;
+		if (!recv.wine && !c.posix.empty()) {
+			c.as = c.posix;
+			c.err = "";
+		}
 		if (!c.as.empty())
 			left.insert(c.as);
-		Outcome o = run(stream_of(c.name, c.data), c.flag.empty() ?
+		Outcome o = run(c.as.empty() ? header_of(c.name, 3) : stream_of(c.name,
+		    c.data), c.flag.empty() ?
 		    std::vector<std::string>{} : std::vector<std::string>{ c.flag },
 		    faults ? with_faults(faults, "pid=2147483646") :
 		    std::vector<std::string>{});
@@ -491,8 +510,13 @@ TEST_F(Recv, LocalFailures)
 		bool posix = false;	// a row for Linux alone: its limits, its namespaces
 		bool here = false;	// no --output: saved where it runs
 		std::string hosts = "";	// its /etc/hosts, if not the system's
+		bool taken = false;	// on Windows, the staging name of each plausible pid is a folder
 	} cases[] = {
 		{ "folders made", "f", { "--output", "made/a/b" }, "", "", false },
+		{ "folders past 260 characters", "f", { "--output", std::string(200, 'a') +
+		  "/" + std::string(100, 'b') + "/" }, "", "", false },
+		{ "staging names taken", "f", {}, "", "", false, true, false, false, {}, false,
+		  false, "", true },
 		{ "no --output", "f", {}, "", "", false, true, false, false, {}, false, true },
 		// The sender listens on IPv4: so must the name be taken.
 		{ "localhost is ::1 first", "f", { "--host", "localhost" }, "", "", false, true,
@@ -556,6 +580,8 @@ TEST_F(Recv, LocalFailures)
 			program_.runner.insert(program_.runner.begin(), { "unshare", "-m",
 			    "sh", "-c", "mount --bind hosts /etc/hosts && exec \"$0\" \"$@\"" });
 		}
+		for (int pid = 0; c.taken && recv.wine && pid < 8192; pid += 4)	// 4 apart there
+			mkdir((out_ + "/.quillrecv." + std::to_string(pid) + ".0.partial").c_str(), 0755);
 		Outcome o = run(stream_of(c.name, data), c.args, c.fault.empty() ?
 		    std::vector<std::string>{} : with_faults(faults, c.fault),
 		    [&](Launch &, int &s) {
@@ -571,6 +597,8 @@ TEST_F(Recv, LocalFailures)
 			    std::filesystem::path(path(c.args[1])).lexically_normal().string() : out_;
 			EXPECT_EQ(o.code, 0) << o.err;
 			EXPECT_TRUE(read_file(at + "/" + c.name) == data);
+			std::filesystem::remove_all(out_);
+			mkdir(out_.c_str(), 0755);
 			std::filesystem::remove(at + "/" + c.name);
 			continue;
 		}
@@ -605,9 +633,18 @@ TEST_F(Recv, InterruptedLeavesNothing)
 		if (!c.fault.empty() && faults == nullptr)
 			continue;
 		Outcome o = c.fault.empty() ? run(part, {}, {}, [&](Launch &r, int &) {
-			for (int i = 0; i < 2000 && !holds_file(r.pid(), out_) &&
-			    !(recv.wine && !saved().empty()); i++)
+			// Once the receiver holds the file, and has claimed the name.
+			for (int i = 0; i < 2000 && !(holds_file(r.pid(), out_) &&
+			    saved().count("part")); i++)
 				std::this_thread::sleep_for(std::chrono::milliseconds(5));
+			// A run in the same folder meanwhile leaves its files be.
+			auto before = saved(), after = before;
+			if (c.sig == SIGKILL)
+				Launch(recv, { "--output", out_, "--wait", "0", "--port",
+				    "9" }, dir_).wait(limit_);
+			after = saved();
+			EXPECT_TRUE(std::includes(after.begin(), after.end(),
+			    before.begin(), before.end()));
 			kill(r.pid(), c.sig);
 		}) : run(stream_of("part", "p"), {}, with_faults(faults, c.fault + "=" +
 		    std::to_string(c.sig)));
@@ -797,8 +834,13 @@ TEST_F(Recv, CommandLine)
 {
 	const std::string usage = "usage: quillrecv";
 	// What comes in to port 2122 is dropped: a connect there gets no answer.
+	// At port 2123 the handshake's last step meets a reset.
 	ASSERT_EQ(system("nft 'add table ip t; add chain ip t in { type filter "
-	    "hook input priority 0; }; add rule ip t in tcp dport 2122 drop'"), 0);
+	    "hook input priority 0; }; add rule ip t in tcp dport 2122 drop; add rule "
+	    "ip t in tcp dport 2123 tcp flags == ack reject with tcp reset'"), 0);
+	int l = socket(AF_INET, SOCK_STREAM, 0);
+	struct sockaddr_in at = { AF_INET, htons(2123), { htonl(INADDR_LOOPBACK) }, {} };
+	ASSERT_EQ(bind(l, (struct sockaddr *)&at, sizeof(at)) | listen(l, 1), 0);
 	struct Case {
 		std::vector<std::string> args;
 		int code;
@@ -807,6 +849,7 @@ TEST_F(Recv, CommandLine)
 		std::vector<std::string> env = {};
 		double takes = 0;	// seconds at least
 		double runs = 0;	// still running so long on, then ended by SIGTERM
+		double under = 60;	// seconds at most
 	};
 	std::vector<Case> cases = {
 		{ { "--wait", "0", "--port", "65535" }, 1, "",
@@ -833,7 +876,10 @@ TEST_F(Recv, CommandLine)
 		{ { "--wait", "" }, 2, "", "quillrecv: bad --wait: \n" },
 		// Only a refused connection is tried again.
 		{ { "--host", "192.0.2.1", "--wait", "10" }, 1, "",
-		  "quillrecv: connect to 192.0.2.1 port 21: Network is unreachable\n" },
+		  "quillrecv: connect to 192.0.2.1 port 21: Network is unreachable\n",
+		  false, {}, 0, 0, 5 },
+		{ { "--port", "2123", "--wait", "10" }, 1, "", "quillrecv: connect to "
+		  "127.0.0.1 port 2123: Connection reset by peer\n", false, {}, 0, 0, 5 },
 		{ { "--host", "localhost", "--wait", "0" }, 1, "",
 		  "quillrecv: connect to localhost port 21: Connection refused\n" },
 		{ { "--unknown" }, 2, "", "", true },
@@ -859,6 +905,7 @@ TEST_F(Recv, CommandLine)
 		Outcome o = lf(r.wait(recv.wine ? 60 : 5));	// none of these waits
 		std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 		EXPECT_GE(took.count(), c.takes);
+		EXPECT_LT(took.count(), c.under);
 		EXPECT_EQ(o.code, c.code);
 		EXPECT_EQ(o.out.substr(0, c.out_starts.size()), c.out_starts);
 		EXPECT_EQ(o.err.substr(0, c.err_starts.size()), c.err_starts);
@@ -868,6 +915,7 @@ TEST_F(Recv, CommandLine)
 			EXPECT_EQ(o.err, "");
 		}
 	}
+	close(l);
 }
 
 }  // namespace

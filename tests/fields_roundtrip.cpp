@@ -11,7 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "transfer.h"
+#include "fields.h"
 
 int
 main(int argc, char *argv[])

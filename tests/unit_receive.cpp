@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../receiver/receive.h"
+#include "receive.h"
 
 #define MORE	1			/* read says one byte more than asked */
 #define S(s)	s, sizeof(s) - 1
@@ -36,7 +36,9 @@ static const struct row {
 	{ S(""), 1, QUILL_READFAIL, QUILL_READ_FAILED, "the connection failed||" },
 	{ S(H "\3\0\0\0ab"), 1, QUILL_READFAIL, QUILL_READ_FAILED, "the connection failed|ab|owwd" },
 	{ S(H "\3\0\0\0abc"), 64, MORE, QUILL_READ_FAILED, "the connection failed|abc|owd" },
+	{ S(H "\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc" },	/* after a failure */
 }, *w;					/* the row being run */
+#define ROWS	(sizeof(rows) / sizeof(rows[0]))
 static struct { size_t got, wrote; char out[64], calls[16]; } p;
 
 /* Notes call c of the port, '?' if r->port is not the port; returns -1
@@ -93,18 +95,42 @@ main(void)
 	static struct quill_receiver r;
 	unsigned char buf[64];
 	char outcome[128];
-	int failed = 0, res;
+	int failed = 0, res = 0, pushed;
+	long n = 0;
+	size_t i;
 
-	for (w = rows; w < rows + sizeof(rows) / sizeof(rows[0]); w++) {
+	/*
+	 * Each row pulled, then pushed in the same pieces (but for a read
+	 * that says more than asked), ended the same way, and ended again:
+	 * the second end changes nothing. Every byte read is counted.
+	 */
+	for (i = 0; i < 2 * ROWS; i++) {
+		w = rows + i % ROWS;
+		pushed = i >= ROWS;
 		memset(&p, 0, sizeof(p));
-		res = quill_receive(&r, &w, buf, sizeof(buf));
+		if (!pushed) {
+			res = quill_receive(&r, &w, buf, sizeof(buf));
+		} else if (w->end != MORE) {
+			quill_begin(&r, &w);
+			for (res = QUILL_MORE; res == QUILL_MORE &&
+			    (n = quill_port_read(&r, buf, sizeof(buf))) > 0;)
+				res = quill_push(&r, buf, (size_t)n);
+			if (res != QUILL_MORE && quill_ended(&r, n) != res)
+				res = -1;
+			else
+				res = quill_ended(&r, n);
+		} else {
+			continue;
+		}
 		snprintf(outcome, sizeof(outcome), "%s|%.*s|%s", r.why ? r.why :
 		    "", (int)p.wrote, p.out, p.calls);
-		if (res != (int)w->want || strcmp(outcome, w->outcome) != 0)
-			failed = printf("row %d: %d, %s\n", (int)(w - rows) + 1,
-			    res, outcome);
+		if (res != (int)w->want || strcmp(outcome, w->outcome) != 0 ||
+		    r.total != (int64_t)p.got)
+			failed = printf("row %d%s: %d, %s, %ld bytes\n",
+			    (int)(w - rows) + 1, pushed ? " pushed" : "", res,
+			    outcome, (long)r.total);
 	}
-	printf("%d rows; struct quill_receiver: %u bytes\n", (int)(w - rows),
+	printf("%d rows; struct quill_receiver: %u bytes\n", (int)ROWS,
 	    (unsigned)sizeof(r));
 	return failed != 0;
 }

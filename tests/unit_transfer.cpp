@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+// Every header of what a device copies, as a C++ program includes it.
 #include "decoder.h"
+#include "fields.h"
+#include "names.h"
+#include "quill_limits.h"
+#include "receive.h"
 #include "service.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "transfer.h"
+#include "fields.h"
 
 void
 quill_put_i32le(unsigned char out[QUILL_FIELD], int32_t v)

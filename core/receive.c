@@ -82,17 +82,18 @@ open_file(struct quill_receiver *r)
   requires \separated(r, buf + (0 .. n - 1));
   requires r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
   requires quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
-  requires quill_commits == 0 && quill_discards == 0 && quill_closed == 0;
-  requires r->written == r->dec.received;
+  requires quill_commits == 0 && quill_discards == 0;
+  requires r->written == r->dec.received && quill_data == r->dec.received;
   assigns r->dec, r->base, r->opened, r->why, r->written, quill_opens,
-    quill_discards;
+    quill_discards, quill_data;
   ensures quill_decoder_ok(&r->dec);
   ensures r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
   ensures \result == 0 ==> r->dec.stage != QUILL_FAILED &&
     (quill_opens == 1 <==> r->dec.stage == QUILL_DATA) &&
-    quill_discards == 0 && r->written == r->dec.received;
+    quill_discards == 0 && r->written == r->dec.received &&
+    quill_data == r->dec.received;
   ensures \result != 0 ==> r->why != \null && quill_discards == quill_opens;
-  ensures 0 <= \result <= QUILL_COMMIT_FAILED;
+  ensures 0 < \result <= QUILL_COMMIT_FAILED || \result == 0;
 */
 static int
 take(struct quill_receiver *r, const unsigned char *buf, size_t n)
@@ -109,8 +110,9 @@ take(struct quill_receiver *r, const unsigned char *buf, size_t n)
 	  loop invariant quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
 	  loop invariant quill_discards == 0;
 	  loop invariant r->written == r->dec.received;
+	  loop invariant quill_data == r->dec.received;
 	  loop assigns k, data, datalen, res, r->dec, r->base, r->opened,
-	    r->why, r->written, quill_opens;
+	    r->why, r->written, quill_opens, quill_data;
 	  loop variant n - k;
 	*/
 	for (k = 0; k < n; ) {
@@ -132,14 +134,9 @@ take(struct quill_receiver *r, const unsigned char *buf, size_t n)
 	return 0;
 }
 
-enum quill_result
-quill_receive(struct quill_receiver *r, void *port, unsigned char *buf,
-    size_t size)
+void
+quill_begin(struct quill_receiver *r, void *port)
 {
-	const char *why;
-	long n;
-	int res;
-
 	quill_decoder_init(&r->dec);
 	r->port = port;
 	r->base = NULL;
@@ -147,40 +144,43 @@ quill_receive(struct quill_receiver *r, void *port, unsigned char *buf,
 	r->written = 0;
 	r->opened = 0;
 	r->why = NULL;
+	r->result = QUILL_MORE;
+}
 
-	/* Read to the close; every other end is a failure. */
-	/*@
-	  loop invariant quill_decoder_ok(&r->dec) && r->port == port;
-	  loop invariant r->dec.stage != QUILL_FAILED;
-	  loop invariant r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
-	  loop invariant quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
-	  loop invariant quill_commits == 0 && quill_discards == 0;
-	  loop invariant quill_closed == 0;
-	  loop invariant r->written == r->dec.received && 0 <= r->total;
-	  loop assigns n, res, buf[0 .. size - 1], r->dec, r->base, r->opened,
-	    r->why, r->written, r->total, quill_opens, quill_discards,
-	    quill_closed;
-	*/
-	for (;;) {
-		n = quill_port_read(r, buf, size);
-		if (n == QUILL_CLOSED)
-			break;
-		if (n == QUILL_TIMEDOUT)
-			return end(r, QUILL_STALLED, "no byte within the time limit");
-		/* A count the port could not have read is a failure too. */
-		if (n < 0 || (size_t)n > size)
-			return end(r, QUILL_READ_FAILED, "the connection failed");
-		/* Only shown in messages: it stops rather than wraps. */
-		if (r->total <= INT64_MAX - n)
-			r->total += n;
-		if ((res = take(r, buf, (size_t)n)) != 0)
-			return (enum quill_result)res;
-	}
+enum quill_result
+quill_push(struct quill_receiver *r, const unsigned char *data, size_t len)
+{
+	int res;
 
+	if (r->result != QUILL_MORE)
+		return r->result;
+	/* Only shown in messages: it stops rather than wraps. */
+	if (len <= (uint64_t)(INT64_MAX - r->total))
+		r->total += (int64_t)len;
+	if ((res = take(r, data, len)) != 0)
+		r->result = (enum quill_result)res;
+	return r->result;
+}
+
+enum quill_result
+quill_ended(struct quill_receiver *r, long how)
+{
+	const char *why;
+
+	if (r->result != QUILL_MORE)
+		return r->result;
+	/*@ ghost quill_closed = how == QUILL_CLOSED ? 1 : 0; */
 	/* Closed: only a whole stream is kept. */
-	if ((why = quill_decoder_finish(&r->dec)) != NULL)
-		return end(r, QUILL_CUT_SHORT, why);
-	if (quill_port_commit(r) != 0)
-		return end(r, QUILL_COMMIT_FAILED, "the port could not keep it");
-	return QUILL_SAVED;
+	if (how == QUILL_TIMEDOUT)
+		r->result = end(r, QUILL_STALLED, "no byte within the time limit");
+	else if (how != QUILL_CLOSED)
+		r->result = end(r, QUILL_READ_FAILED, "the connection failed");
+	else if ((why = quill_decoder_finish(&r->dec)) != NULL)
+		r->result = end(r, QUILL_CUT_SHORT, why);
+	else if (quill_port_commit(r) != 0)
+		r->result = end(r, QUILL_COMMIT_FAILED,
+		    "the port could not keep it");
+	else
+		r->result = QUILL_SAVED;
+	return r->result;
 }

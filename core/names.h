@@ -9,6 +9,10 @@
 
 #include <stddef.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 /*@
   // A byte that a terminal shows rather than acts on: no C0 control, no DEL.
   predicate quill_printable(char x) =
@@ -103,5 +107,9 @@ size_t	quill_escape(char *out, size_t size, const char *s);
      (\result[1] == '.' && \result - name + 2 == \old(strlen(name)))));
 */
 const char *quill_base_name(const char *name, const char **why);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -3,9 +3,9 @@
  * bytes of the connection as they arrive, in pieces of any size; it checks
  * the header and hands back the file data.
  *
- * It is C99 and C++ alike, allocates nothing and needs only the C standard
- * headers: with transfer.h and transfer.cpp it is all a decoder needs (a
- * device runs it through the receiving core, receiver/receive.h). The
+ * It is C99, usable from C++, allocates nothing and needs only the C
+ * standard headers: with fields.h and fields.c it is all a decoder needs
+ * (a device runs it through the receiving core, receive.h). The
  * contracts in the comments that open with an @ are
  * ACSL; Frama-C's WP proves them (scripts/prove) for every input, in any
  * pieces: no read or write out of bounds, no overflow, and what each
@@ -17,7 +17,17 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "transfer.h"
+#include "fields.h"
+#include "quill_limits.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Linked under names that carry the limits (quill_limits.h). */
+#define quill_decoder_init	QUILL_LIMITED(quill_decoder_init)
+#define quill_decoder_feed	QUILL_LIMITED(quill_decoder_feed)
+#define quill_decoder_finish	QUILL_LIMITED(quill_decoder_finish)
 
 enum quill_stage {
 	QUILL_NAMELEN,		/* reading the name length */
@@ -159,5 +169,9 @@ size_t	quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
   disjoint behaviors;
 */
 const char *quill_decoder_finish(struct quill_decoder *d);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
