@@ -55,7 +55,6 @@ struct port {
 	char		 failed[128];	/* why the port failed */
 	int		 connected;	/* the sender accepted */
 	int		 idle;		/* seconds without a byte */
-	enum quill_result res;		/* how the transfer ended */
 	sys_sem_t	 done;		/* signalled once it has ended */
 };
 
@@ -150,16 +149,16 @@ quill_port_discard(struct quill_receiver *r)
  * The network side. lwIP calls these in its own thread, one at a time;
  * main waits until one has ended the transfer.
  *
- * Ends the transfer with res: lets go of pcb (NULL when lwIP has freed
- * it), closing it or else resetting it, and wakes main. Returns what the
- * callback that ends it returns to lwIP: ERR_ABRT when pcb was reset.
+ * The transfer has ended (r->result says how), or the connection was
+ * never made: lets go of pcb (NULL when lwIP has freed it), closing it or
+ * else resetting it, and wakes main. Returns what the callback that ends
+ * it returns to lwIP: ERR_ABRT when pcb was reset.
  */
 static err_t
-finish(struct port *p, struct tcp_pcb *pcb, enum quill_result res)
+finish(struct port *p, struct tcp_pcb *pcb)
 {
 	err_t e = ERR_OK;
 
-	p->res = res;
 	if (pcb != NULL) {
 		/* No callback of ours may run once main goes on. */
 		tcp_arg(pcb, NULL);
@@ -196,23 +195,22 @@ static err_t
 received(void *arg, struct tcp_pcb *pcb, struct pbuf *p, err_t err)
 {
 	struct quill_receiver *r = (struct quill_receiver *)arg;
-	enum quill_result res = QUILL_MORE;
 	struct pbuf *q;
 
 	(void)err;
-	if (p == NULL)
-		return finish((struct port *)r->port, pcb,
-		    quill_ended(r, QUILL_CLOSED));
+	if (p == NULL) {
+		quill_ended(r, QUILL_CLOSED);
+		return finish((struct port *)r->port, pcb);
+	}
 	((struct port *)r->port)->idle = 0;
-	for (q = p; q != NULL && res == QUILL_MORE; q = q->next)
+	for (q = p; q != NULL && r->result == QUILL_MORE; q = q->next)
 		if (q->len > 0)
-			res = quill_push(r, (const unsigned char *)q->payload,
-			    q->len);
+			quill_push(r, (const unsigned char *)q->payload, q->len);
 	/* Taken and stored: the window opens for more. */
 	tcp_recved(pcb, p->tot_len);
 	pbuf_free(p);
-	if (res != QUILL_MORE)
-		return finish((struct port *)r->port, pcb, res);
+	if (r->result != QUILL_MORE)
+		return finish((struct port *)r->port, pcb);
 	return ERR_OK;
 }
 
@@ -225,11 +223,11 @@ ticked(void *arg, struct tcp_pcb *pcb)
 
 	if (++p->idle < TIMEOUT_S)
 		return ERR_OK;
-	if (!p->connected) {
+	if (p->connected)
+		quill_ended(r, QUILL_TIMEDOUT);
+	else
 		failure(p, "%s", strerror(ETIMEDOUT));
-		return finish(p, pcb, QUILL_STALLED);
-	}
-	return finish(p, pcb, quill_ended(r, QUILL_TIMEDOUT));
+	return finish(p, pcb);
 }
 
 /* The connection failed, and lwIP has freed it. */
@@ -239,14 +237,28 @@ failed(void *arg, err_t err)
 	struct quill_receiver *r = (struct quill_receiver *)arg;
 	struct port *p = (struct port *)r->port;
 
-	/* A reset before the connection is made is a refusal. */
-	if (!p->connected && err == ERR_RST)
-		failure(p, "%s", strerror(ECONNREFUSED));
-	else
-		failure(p, "%s%s", p->connected ? "connection: " : "",
-		    strerror(err_to_errno(err)));
-	finish(p, NULL, p->connected ? quill_ended(r, QUILL_READFAIL) :
-	    QUILL_READ_FAILED);
+	if (p->connected) {
+		failure(p, "connection: %s", strerror(err_to_errno(err)));
+		quill_ended(r, QUILL_READFAIL);
+	} else	/* a reset before the connection is made is a refusal */
+		failure(p, "%s", strerror(err == ERR_RST ? ECONNREFUSED :
+		    err_to_errno(err)));
+	finish(p, NULL);
+}
+
+/*
+ * Writes s to f escaped (quill_escape), a piece at a time through a small
+ * buffer: a device has no RAM to spare for the whole name.
+ */
+static void
+show(FILE *f, const char *s)
+{
+	char piece[64];
+
+	while (*s != '\0') {
+		s += quill_escape(piece, sizeof(piece), s);
+		fputs(piece, f);
+	}
 }
 
 int
@@ -258,7 +270,6 @@ main(int argc, char *argv[])
 	static struct netif netif;
 	static ip4_addr_t me, mask, gw;
 	static ip_addr_t host;
-	static char name[4 * QUILL_MAX_NAME], base[4 * QUILL_MAX_NAME];
 	const char *service = "21";
 	struct tcp_pcb *pcb;
 	char *end;
@@ -331,33 +342,38 @@ main(int argc, char *argv[])
 	 * Say what became of the file. The name is only ever shown escaped,
 	 * and only once the header is whole: before, it is no string yet.
 	 */
-	if (r.dec.stage == QUILL_DATA)
-		quill_escape(name, sizeof(name), r.dec.name);
-	switch (port.res) {
-	case QUILL_SAVED:
-		quill_escape(base, sizeof(base), r.base);
-		printf("received %s: %ld bytes, saved as %s\n", name,
-		    (long)r.dec.size, base);
+	if (r.result == QUILL_SAVED) {
+		fputs("received ", stdout);
+		show(stdout, r.dec.name);
+		printf(": %ld bytes, saved as ", (long)r.dec.size);
+		show(stdout, r.base);
+		putchar('\n');
 		return 0;
+	}
+	fputs("lwip: not saved: ", stderr);
+	if (r.result != QUILL_READ_FAILED && r.dec.stage == QUILL_DATA) {
+		fputc('"', stderr);
+		show(stderr, r.dec.name);
+		fputc('"', stderr);
+	}
+	switch (r.result) {
 	case QUILL_BAD_NAME:
-		fprintf(stderr, "lwip: not saved: \"%s\" %s\n", name, r.why);
+		fprintf(stderr, " %s\n", r.why);
 		break;
 	case QUILL_NOT_OPENED:
 	case QUILL_WRITE_FAILED:
 	case QUILL_COMMIT_FAILED:
-		fprintf(stderr, "lwip: not saved: \"%s\" %s\n", name,
-		    port.failed);
+		fprintf(stderr, " %s\n", port.failed);
 		break;
 	case QUILL_READ_FAILED:
-		fprintf(stderr, "lwip: not saved: %s\n", port.failed);
+		fprintf(stderr, "%s\n", port.failed);
 		break;
 	default:
 		if (r.dec.stage == QUILL_DATA)
-			fprintf(stderr, "lwip: not saved: \"%s\": %s (%ld of "
-			    "%ld bytes)\n", name, r.why, (long)r.dec.received,
-			    (long)r.dec.size);
+			fprintf(stderr, ": %s (%ld of %ld bytes)\n", r.why,
+			    (long)r.dec.received, (long)r.dec.size);
 		else
-			fprintf(stderr, "lwip: not saved: %s\n", r.why);
+			fprintf(stderr, "%s\n", r.why);
 	}
 	return 1;
 }
