@@ -23,6 +23,10 @@ quill_decoder_init(struct quill_decoder *d)
 	memset(d->field, 0, sizeof(d->field));
 	d->have = 0;
 	d->namelen = 0;
+	d->kept = 0;
+	d->cut = 0;
+	d->zero = 0;
+	d->over = 0;
 	memset(d->name, 0, sizeof(d->name));
 	d->size = 0;
 	d->received = 0;
@@ -61,6 +65,122 @@ take_field(struct quill_decoder *d, const unsigned char *buf, size_t len,
 	return n;
 }
 
+/*
+ * Takes bytes of a name that is kept whole, and checks it once its last
+ * byte is in: then the stage is QUILL_SIZE, or QUILL_FAILED when the name
+ * breaks a rule. Returns the bytes taken, 0 when it failed.
+ */
+/*@
+  requires \valid(d) && d->stage == QUILL_NAME && d->cut == 0;
+  requires quill_length_ok(d) && d->have < d->namelen;
+  requires len > 0 && \valid_read(buf + (0 .. len - 1));
+  requires \separated(d, buf + (0 .. len - 1));
+  assigns d->name[d->have .. d->namelen - 1], d->have, d->kept, d->stage,
+    d->error;
+  ensures d->stage == QUILL_NAME ==> 0 < \result <= len &&
+    d->have < d->namelen;
+  ensures d->stage == QUILL_SIZE ==> 0 < \result <= len && d->have == 0 &&
+    quill_name_ok(d);
+  ensures d->stage == QUILL_FAILED ==> \result == 0 && d->error != \null;
+  ensures d->stage == QUILL_NAME || d->stage == QUILL_SIZE ||
+    d->stage == QUILL_FAILED;
+*/
+static size_t
+take_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
+{
+	size_t n;
+
+	n = (size_t)d->namelen - d->have;
+	if (n > len)
+		n = len;
+	memcpy(d->name + d->have, buf, n);
+	d->have += n;
+	if (d->have == (size_t)d->namelen) {
+		if (d->name[d->namelen - 1] != '\0')
+			return fail(d, "name without its final zero");
+		if (strlen(d->name) != (size_t)d->namelen - 1)
+			return fail(d, "name with a zero inside");
+		d->kept = (size_t)d->namelen;
+		d->have = 0;
+		d->stage = QUILL_SIZE;
+	}
+	return n;
+}
+
+/*
+ * Takes bytes of a name too long to keep whole: name keeps what follows
+ * its last '/' or '\' so far. Checks the whole name once its last byte is
+ * in: then the stage is QUILL_SIZE, or QUILL_FAILED when the name breaks a
+ * rule or what follows its last separator does not fit in name. Returns
+ * the bytes taken, 0 when it failed.
+ */
+/*@
+  requires \valid(d) && d->stage == QUILL_NAME && d->cut == 1;
+  requires quill_length_ok(d) && d->have < d->namelen;
+  requires d->kept < QUILL_MAX_NAME && quill_kept_base(d, d->kept);
+  requires len > 0 && \valid_read(buf + (0 .. len - 1));
+  requires \separated(d, buf + (0 .. len - 1));
+  assigns d->name[0 .. QUILL_MAX_NAME - 1], d->have, d->kept, d->zero,
+    d->over, d->stage, d->error;
+  ensures d->stage == QUILL_NAME ==> \result == len &&
+    d->have < d->namelen && d->kept < QUILL_MAX_NAME &&
+    quill_kept_base(d, d->kept);
+  ensures d->stage == QUILL_SIZE ==> 0 < \result <= len && d->have == 0 &&
+    quill_name_ok(d);
+  ensures d->stage == QUILL_FAILED ==> \result == 0 && d->error != \null;
+  ensures d->stage == QUILL_NAME || d->stage == QUILL_SIZE ||
+    d->stage == QUILL_FAILED;
+*/
+static size_t
+take_cut_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
+{
+	size_t i;
+	char c;
+
+	/*@
+	  loop invariant 0 <= i <= len;
+	  loop invariant d->stage == QUILL_NAME && d->have < d->namelen;
+	  loop invariant d->kept < QUILL_MAX_NAME && quill_kept_base(d, d->kept);
+	  loop assigns i, c, d->name[0 .. QUILL_MAX_NAME - 1], d->have,
+	    d->kept, d->zero, d->over;
+	  loop variant len - i;
+	*/
+	for (i = 0; i < len; i++) {
+		if (d->have + 1 == (size_t)d->namelen) {
+			/* Its last byte: the checks of a whole name, in order. */
+			if (buf[i] != '\0')
+				return fail(d, "name without its final zero");
+			if (d->zero)
+				return fail(d, "name with a zero inside");
+			if (d->over)
+				return fail(d, "base name longer than this "
+				    "receiver keeps");
+			d->name[d->kept++] = '\0';
+			d->have = 0;
+			d->stage = QUILL_SIZE;
+			return i + 1;
+		}
+		d->have++;
+		/*
+		 * Copied, not converted to char; stored past what is kept,
+		 * and kept only when it belongs.
+		 */
+		memcpy(d->name + d->kept, buf + i, 1);
+		c = d->name[d->kept];
+		if (c == '/' || c == '\\') {
+			/* What came before names a folder: dropped. */
+			d->kept = 0;
+			d->over = 0;
+		} else if (c == '\0')
+			d->zero = 1;
+		else if (d->kept + 1 == QUILL_MAX_NAME)
+			d->over = 1;	/* no room left for its zero */
+		else
+			d->kept++;
+	}
+	return len;
+}
+
 size_t
 quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
     size_t len, const unsigned char **data, size_t *datalen)
@@ -75,26 +195,20 @@ quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
 	case QUILL_NAMELEN:
 		n = take_field(d, buf, len, &d->namelen, &done);
 		if (done) {
-			if (d->namelen < 1 || d->namelen > QUILL_MAX_NAME)
+			if (d->namelen < 1 || d->namelen > QUILL_MAX_PATH)
 				return fail(d, "name length out of range");
+			/* Too long to keep whole: only its base is kept. */
+			d->cut = d->namelen > QUILL_MAX_NAME;
+			d->kept = 0;
+			d->zero = 0;
+			d->over = 0;
 			d->stage = QUILL_NAME;
 		}
 		return n;
 	case QUILL_NAME:
-		n = (size_t)d->namelen - d->have;
-		if (n > len)
-			n = len;
-		memcpy(d->name + d->have, buf, n);
-		d->have += n;
-		if (d->have == (size_t)d->namelen) {
-			if (d->name[d->namelen - 1] != '\0')
-				return fail(d, "name without its final zero");
-			if (strlen(d->name) != (size_t)d->namelen - 1)
-				return fail(d, "name with a zero inside");
-			d->have = 0;
-			d->stage = QUILL_SIZE;
-		}
-		return n;
+		if (d->cut)
+			return take_cut_name(d, buf, len);
+		return take_name(d, buf, len);
 	case QUILL_SIZE:
 		n = take_field(d, buf, len, &d->size, &done);
 		if (done) {

@@ -41,24 +41,46 @@ struct quill_decoder {
 	enum quill_stage stage;
 	unsigned char	 field[QUILL_FIELD];
 	size_t		 have;		/* bytes of the current field read */
-	int32_t		 namelen;
-	char		 name[QUILL_MAX_NAME];	/* with its zero byte */
+	int32_t		 namelen;	/* the name's length in the stream */
+	size_t		 kept;		/* bytes of it kept in name */
+	int		 cut;		/* too long to keep whole: only the
+					   part after its last '/' or '\' */
+	int		 zero;		/* a cut name has a zero inside */
+	int		 over;		/* a cut name's part so far is longer
+					   than name holds */
+	char		 name[QUILL_MAX_NAME];	/* as kept, with its zero */
 	int32_t		 size;
 	int64_t		 received;	/* file data bytes so far */
 	const char	*error;
 };
 
 /*@
-  // The name as the decoder hands it on: namelen bytes, the last one zero
-  // and no other.
+  // name[0 .. n - 1] is of a base name: no zero, '/' or '\' in it.
+  predicate quill_kept_base(struct quill_decoder *d, integer n) =
+    \forall integer i; 0 <= i < n ==>
+      d->name[i] != '\0' && d->name[i] != '/' && d->name[i] != '\\';
+
+  // A name length the decoder takes, and how it keeps such a name: whole
+  // when it fits in name, else cut.
+  predicate quill_length_ok(struct quill_decoder *d) =
+    1 <= d->namelen <= QUILL_MAX_PATH &&
+    (d->cut == 0 || d->cut == 1) &&
+    (d->cut == 1 <==> d->namelen > QUILL_MAX_NAME);
+
+  // The name as the decoder hands it on: kept bytes, the last one zero and
+  // no other; all namelen of them when it is not cut, else only a base
+  // name, what followed the name's last '/' or '\'.
   predicate quill_name_ok(struct quill_decoder *d) =
-    1 <= d->namelen <= QUILL_MAX_NAME &&
-    d->name[d->namelen - 1] == '\0' &&
-    \forall integer i; 0 <= i < d->namelen - 1 ==> d->name[i] != '\0';
+    quill_length_ok(d) && 1 <= d->kept <= QUILL_MAX_NAME &&
+    (d->cut == 0 ==> d->kept == d->namelen) &&
+    (d->cut == 1 ==> quill_kept_base(d, d->kept - 1)) &&
+    d->name[d->kept - 1] == '\0' &&
+    \forall integer i; 0 <= i < d->kept - 1 ==> d->name[i] != '\0';
 
   // What holds of a decoder between calls. A field or the name is never
-  // complete while its stage lasts; once the name is read it is a string
-  // of namelen - 1 bytes; no data is counted before the header is whole,
+  // complete while its stage lasts, and a cut name's part so far leaves
+  // room for its zero; once the name is read the kept name is a string
+  // of kept - 1 bytes; no data is counted before the header is whole,
   // nor more than announced.
   predicate quill_decoder_ok(struct quill_decoder *d) =
     \valid(d) &&
@@ -66,8 +88,9 @@ struct quill_decoder {
      d->stage == QUILL_SIZE || d->stage == QUILL_DATA ||
      d->stage == QUILL_FAILED) &&
     (d->stage == QUILL_NAMELEN ==> d->have < QUILL_FIELD) &&
-    (d->stage == QUILL_NAME ==>
-      1 <= d->namelen <= QUILL_MAX_NAME && d->have < d->namelen) &&
+    (d->stage == QUILL_NAME ==> quill_length_ok(d) && d->have < d->namelen &&
+      (d->cut == 1 ==> d->kept < QUILL_MAX_NAME &&
+        quill_kept_base(d, d->kept))) &&
     (d->stage == QUILL_SIZE ==> d->have < QUILL_FIELD && quill_name_ok(d)) &&
     (d->stage < QUILL_DATA ==> d->received == 0) &&
     (d->stage == QUILL_DATA ==>
@@ -87,10 +110,13 @@ void	quill_decoder_init(struct quill_decoder *d);
  * Consumes bytes from buf[0..len). Returns how many it took, never 0 when
  * len > 0 unless the decoder has failed. Header bytes are kept in *d; when
  * the bytes taken are file data, *data points at them in buf and *datalen
- * is their count, otherwise *datalen is 0. Once the stream breaks a rule
- * (name length out of 1..QUILL_MAX_NAME, a name without its final zero or
- * with a zero inside, a negative size, more data than announced) the stage
- * is QUILL_FAILED, error says why, and nothing more is taken.
+ * is their count, otherwise *datalen is 0. A name longer than
+ * QUILL_MAX_NAME bytes with its zero is cut: name keeps only what follows
+ * its last '/' or '\', and cut says so. Once the stream breaks a rule
+ * (name length out of 1..QUILL_MAX_PATH, a name without its final zero or
+ * with a zero inside, a negative size, more data than announced) or a cut
+ * name's base does not fit in name, the stage is QUILL_FAILED, error says
+ * why, and nothing more is taken.
  */
 /*@
   requires quill_decoder_ok(d);
@@ -118,15 +144,22 @@ void	quill_decoder_init(struct quill_decoder *d);
     ensures \result == 0 && *datalen == 0;
   behavior name_length:
     assumes len > 0 && d->stage == QUILL_NAMELEN;
-    assigns d->field[0 .. QUILL_FIELD - 1], d->have, d->namelen, d->stage,
-      d->error, *datalen;
+    assigns d->field[0 .. QUILL_FIELD - 1], d->have, d->namelen, d->kept,
+      d->cut, d->zero, d->over, d->stage, d->error, *datalen;
     ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
     ensures d->stage == QUILL_NAMELEN || d->stage == QUILL_NAME ||
       d->stage == QUILL_FAILED;
   behavior name:
-    assumes len > 0 && d->stage == QUILL_NAME;
-    assigns d->name[d->have .. d->namelen - 1], d->have, d->stage, d->error,
-      *datalen;
+    assumes len > 0 && d->stage == QUILL_NAME && d->cut == 0;
+    assigns d->name[d->have .. d->namelen - 1], d->have, d->kept, d->stage,
+      d->error, *datalen;
+    ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
+    ensures d->stage == QUILL_NAME || d->stage == QUILL_SIZE ||
+      d->stage == QUILL_FAILED;
+  behavior cut_name:
+    assumes len > 0 && d->stage == QUILL_NAME && d->cut != 0;
+    assigns d->name[0 .. QUILL_MAX_NAME - 1], d->have, d->kept, d->zero,
+      d->over, d->stage, d->error, *datalen;
     ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
     ensures d->stage == QUILL_NAME || d->stage == QUILL_SIZE ||
       d->stage == QUILL_FAILED;

@@ -20,6 +20,7 @@ extern "C" {
 #endif
 
 #define QUILL_FIELD	4		/* width of an integer field */
+#define QUILL_MAX_PATH	4096		/* longest name length a receiver takes */
 
 /*
  * Writes v into out[0..3] as a little-endian 32-bit integer, whatever the

@@ -7,8 +7,14 @@
 #ifndef QUILL_LIMITS_H
 #define QUILL_LIMITS_H
 
-#ifndef QUILL_MAX_NAME			/* a device may take less: -D */
-#define QUILL_MAX_NAME	4096		/* longest name a receiver takes */
+#include "fields.h"
+
+#ifndef QUILL_MAX_NAME			/* a device may keep less: -D */
+#define QUILL_MAX_NAME	4096		/* longest name kept, with its zero */
+#endif
+/* Room for a one-byte base name and its zero; no more than is ever sent. */
+#if QUILL_MAX_NAME < 2 || QUILL_MAX_NAME > QUILL_MAX_PATH
+#error "QUILL_MAX_NAME must be 2 to QUILL_MAX_PATH (4096)"
 #endif
 
 /* name, joined with the limits: the name a function links under. */

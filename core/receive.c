@@ -36,6 +36,7 @@ end(struct quill_receiver *r, enum quill_result res, const char *why)
   requires r->dec.stage == QUILL_DATA;
   requires r->opened == 0 && quill_opens == 0;
   assigns r->base, r->opened, r->why, quill_opens;
+  ensures quill_decoder_ok(&r->dec);
   ensures r->opened == quill_opens;
   ensures \result == 0 <==> quill_opens == 1;
   ensures \result != 0 ==> r->why != \null && quill_opens == 0;
@@ -47,7 +48,7 @@ open_file(struct quill_receiver *r)
 	const char *base, *why;
 	size_t b;
 
-	/*@ assert strlen(&r->dec.name[0]) == r->dec.namelen - 1; */
+	/*@ assert strlen(&r->dec.name[0]) == r->dec.kept - 1; */
 	if ((base = quill_base_name(r->dec.name, &why)) == NULL) {
 		r->why = why;
 		return QUILL_BAD_NAME;

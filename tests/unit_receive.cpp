@@ -11,6 +11,9 @@
 #define MORE	1			/* read says one byte more than asked */
 #define S(s)	s, sizeof(s) - 1
 #define H	"\6\0\0\0a.txt\0"	/* name length and name */
+#define T10	"0123456789"		/* ten bytes of a long name */
+#define T300	T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 \
+		T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10
 
 /*
  * A case: the stream read hands out, at most piece bytes a read, and what
@@ -37,6 +40,12 @@ static const struct row {
 	{ S(H "\3\0\0\0ab"), 1, QUILL_READFAIL, QUILL_READ_FAILED, "the connection failed|ab|owwd" },
 	{ S(H "\3\0\0\0abc"), 64, MORE, QUILL_READ_FAILED, "the connection failed|abc|owd" },
 	{ S(H "\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc" },	/* after a failure */
+#if QUILL_MAX_NAME < 300		/* names longer than a small device keeps */
+	{ S("\66\1\0\0C:\\" T300 "\\a.txt\0\3\0\0\0abc"), 1, QUILL_CLOSED, QUILL_SAVED, "|abc|owwwc" },
+	{ S("\57\1\0\0d/" T300 "\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "base name longer than this receiver keeps||" },
+	{ S("\64\1\0\0" T300 "\0/a.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "name with a zero inside||" },
+	{ S("\64\1\0\0" T300 "x/a.txt!\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "name without its final zero||" },
+#endif
 }, *w;					/* the row being run */
 #define ROWS	(sizeof(rows) / sizeof(rows[0]))
 static struct { size_t got, wrote; char out[64], calls[16]; } p;

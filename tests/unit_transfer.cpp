@@ -110,6 +110,7 @@ TEST(Decoder, EmptyFileAndLongestName)
 	EXPECT_EQ(r.error, nullptr);
 	EXPECT_EQ(r.size, 0);
 	std::string name(4095, 'n');
+	name[1] = '/';		// a path, and still kept whole
 	r = decode(le32(4096) + name + std::string(1, '\0') + le32(1) + "z", 1000);
 	EXPECT_EQ(r.error, nullptr);
 	EXPECT_EQ(r.name, name);

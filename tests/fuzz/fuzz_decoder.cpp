@@ -38,8 +38,9 @@ decode(const uint8_t *p, size_t len, size_t piece)
 	r.error = quill_decoder_finish(&d);
 	r.stage = d.stage;
 	if (d.stage == QUILL_DATA) {
-		if (d.namelen < 1 || d.namelen > QUILL_MAX_NAME ||
-		    strlen(d.name) + 1 != (size_t)d.namelen || d.size < 0 ||
+		if (d.namelen < 1 || d.namelen > QUILL_MAX_PATH ||
+		    strlen(d.name) + 1 != d.kept ||
+		    (!d.cut && d.kept != (size_t)d.namelen) || d.size < 0 ||
 		    d.received > d.size || (int64_t)r.data.size() != d.received)
 			__builtin_trap();	// accepted a header it must refuse
 		if (r.error == nullptr && d.received != d.size)
