@@ -261,6 +261,19 @@ show(FILE *f, const char *s)
 	}
 }
 
+/*
+ * Writes the name the sender gave as the core kept it, escaped: a name cut
+ * to its base (longer than QUILL_MAX_NAME) with ".../" for what was
+ * dropped.
+ */
+static void
+show_name(FILE *f, const struct quill_decoder *d)
+{
+	if (d->cut)
+		fputs(".../", f);
+	show(f, d->name);
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -344,7 +357,7 @@ main(int argc, char *argv[])
 	 */
 	if (r.result == QUILL_SAVED) {
 		fputs("received ", stdout);
-		show(stdout, r.dec.name);
+		show_name(stdout, &r.dec);
 		printf(": %ld bytes, saved as ", (long)r.dec.size);
 		show(stdout, r.base);
 		putchar('\n');
@@ -353,7 +366,7 @@ main(int argc, char *argv[])
 	fputs("lwip: not saved: ", stderr);
 	if (r.result != QUILL_READ_FAILED && r.dec.stage == QUILL_DATA) {
 		fputc('"', stderr);
-		show(stderr, r.dec.name);
+		show_name(stderr, &r.dec);
 		fputc('"', stderr);
 	}
 	switch (r.result) {
