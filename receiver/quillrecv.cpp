@@ -12,8 +12,8 @@
  * its name in the folder, and whatever the folder refuses is refused before
  * the first byte of data. A broken or interrupted stream leaves nothing; a
  * run killed outright leaves its partial file, which the next run in the
- * folder removes. The receiving rules are receive.cpp's, the options and
- * the words that say how a transfer ended command.cpp's; this is their
+ * folder removes. The receiving rules are the core's (core/), the options
+ * and the words that say how a transfer ended command.cpp's; this is their
  * POSIX port (the quill_port_* functions) and the run's steps around them.
  * It needs no hard link, no /proc and no file modes, which FAT and exFAT
  * lack. Whatever the sender writes is hostile until checked: nothing of it

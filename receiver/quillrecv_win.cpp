@@ -17,7 +17,7 @@
  * place. Both are delete-pending, so the system removes them however the
  * run ends; a partial file that a power loss leaves says what it is, and
  * the next run in that folder removes it.
- * The receiving rules are receive.cpp's, the options and the words that
+ * The receiving rules are the core's (core/), the options and the words that
  * say how a transfer ended command.cpp's; this is their Windows port (the
  * quill_port_* functions) and the run's steps around them, kept parallel
  * to quillrecv.cpp, the POSIX one. Arguments and paths are UTF-8 inside and
