@@ -637,12 +637,23 @@ TEST_F(Recv, InterruptedLeavesNothing)
 			for (int i = 0; i < 2000 && !(holds_file(r.pid(), out_) &&
 			    saved().count("part")); i++)
 				std::this_thread::sleep_for(std::chrono::milliseconds(5));
+			// Its partial file is locked, for a run on another computer.
+			for (const auto &f : saved()) {
+				struct flock lock = {};
+				lock.l_type = F_WRLCK;
+				int fd = open((out_ + "/" + f).c_str(), O_RDONLY);
+				if (!recv.wine && f.rfind(".quillrecv.", 0) == 0 &&
+				    fcntl(fd, F_GETLK, &lock) == 0) {
+					EXPECT_EQ(lock.l_pid, r.pid()) << f;
+				}
+				close(fd);
+			}
 			// A run in the same folder meanwhile leaves its files be.
-			auto before = saved(), after = before;
+			auto before = saved();
 			if (c.sig == SIGKILL)
 				Launch(recv, { "--output", out_, "--wait", "0", "--port",
 				    "9" }, dir_).wait(limit_);
-			after = saved();
+			auto after = saved();
 			EXPECT_TRUE(std::includes(after.begin(), after.end(),
 			    before.begin(), before.end()));
 			kill(r.pid(), c.sig);
