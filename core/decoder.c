@@ -27,6 +27,8 @@ quill_decoder_init(struct quill_decoder *d)
 	d->cut = 0;
 	d->zero = 0;
 	d->over = 0;
+	d->codepage = 0;
+	d->trail = 0;
 	memset(d->name, 0, sizeof(d->name));
 	d->size = 0;
 	d->received = 0;
@@ -135,6 +137,7 @@ static size_t
 take_cut_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
 {
 	size_t i;
+	int trail;
 	char c;
 
 	/*@
@@ -167,7 +170,9 @@ take_cut_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
 		 */
 		memcpy(d->name + d->kept, buf + i, 1);
 		c = d->name[d->kept];
-		if (c == '/' || c == '\\') {
+		trail = d->trail;
+		d->trail = !trail && QUILL_LEAD(d->codepage, (unsigned char)c);
+		if (!trail && (c == '/' || c == '\\')) {
 			/* What came before names a folder: dropped. */
 			d->kept = 0;
 			d->over = 0;
@@ -202,6 +207,7 @@ quill_decoder_feed(struct quill_decoder *d, const unsigned char *buf,
 			d->kept = 0;
 			d->zero = 0;
 			d->over = 0;
+			d->trail = 0;
 			d->stage = QUILL_NAME;
 		}
 		return n;

@@ -18,6 +18,7 @@
 #include <stdint.h>
 
 #include "fields.h"
+#include "names.h"
 #include "quill_limits.h"
 
 #ifdef __cplusplus
@@ -48,6 +49,10 @@ struct quill_decoder {
 	int		 zero;		/* a cut name has a zero inside */
 	int		 over;		/* a cut name's part so far is longer
 					   than name holds */
+	int		 codepage;	/* a cut name is cut on its characters
+					   (quill_charset): init sets 0 */
+	int		 trail;		/* a cut name's next byte is the
+					   second of a character */
 	char		 name[QUILL_MAX_NAME];	/* as kept, with its zero */
 	int32_t		 size;
 	int64_t		 received;	/* file data bytes so far */
@@ -55,10 +60,11 @@ struct quill_decoder {
 };
 
 /*@
-  // name[0 .. n - 1] is of a base name: no zero, '/' or '\' in it.
+  // name[0 .. n - 1] is of a base name: no zero, and no separator read
+  // in the code page.
   predicate quill_kept_base(struct quill_decoder *d, integer n) =
     \forall integer i; 0 <= i < n ==>
-      d->name[i] != '\0' && d->name[i] != '/' && d->name[i] != '\\';
+      d->name[i] != '\0' && !quill_sep(&d->name[0], d->codepage, i);
 
   // A name length the decoder takes, and how it keeps such a name: whole
   // when it fits in name, else cut.
@@ -112,7 +118,8 @@ void	quill_decoder_init(struct quill_decoder *d);
  * the bytes taken are file data, *data points at them in buf and *datalen
  * is their count, otherwise *datalen is 0. A name longer than
  * QUILL_MAX_NAME bytes with its zero is cut: name keeps only what follows
- * its last '/' or '\', and cut says so. Once the stream breaks a rule
+ * its last '/' or '\', read in code page codepage (see names.h: a second
+ * byte 0x5c is none), and cut says so. Once the stream breaks a rule
  * (name length out of 1..QUILL_MAX_PATH, a name without its final zero or
  * with a zero inside, a negative size, more data than announced) or a cut
  * name's base does not fit in name, the stage is QUILL_FAILED, error says

@@ -210,21 +210,45 @@ quill_escape(char *out, size_t size, const char *s)
 	return i;
 }
 
-const char *
-quill_base_name(const char *name, const char **why)
+int
+quill_charset(const char *name, int codepage)
 {
-	size_t len = strlen(name), b = 0, i;
+	size_t len = strlen(name), i, n;
 
+	if (!QUILL_LEAD(codepage, 0x81))	/* no double-byte characters */
+		return 0;
 	/*@
-	  loop invariant 0 <= b <= i <= len;
-	  loop invariant \forall integer j; b <= j < i ==>
-	    name[j] != '/' && name[j] != '\\';
-	  loop assigns i, b;
+	  loop invariant 0 <= i <= len;
+	  loop assigns i, n;
 	  loop variant len - i;
 	*/
-	for (i = 0; i < len; i++)
-		if (name[i] == '/' || name[i] == '\\')
+	for (i = 0; i < len; i += n)
+		if ((n = utf8_at(name, i, len)) == 0)
+			return codepage;
+	return 0;
+}
+
+const char *
+quill_base_name(const char *name, int charset, const char **why)
+{
+	size_t len = strlen(name), b = 0, i;
+	int trail = 0;
+
+	/* A second byte is never a separator, even when it is 0x5c. */
+	/*@
+	  loop invariant 0 <= b <= i <= len;
+	  loop invariant trail != 0 <==> quill_trail((char *)name, charset, i);
+	  loop invariant \forall integer j; b <= j < i ==>
+	    !quill_sep((char *)name, charset, j);
+	  loop invariant b == 0 || quill_sep((char *)name, charset, b - 1);
+	  loop assigns i, b, trail;
+	  loop variant len - i;
+	*/
+	for (i = 0; i < len; i++) {
+		if (!trail && (name[i] == '/' || name[i] == '\\'))
 			b = i + 1;
+		trail = !trail && QUILL_LEAD(charset, (unsigned char)name[i]);
+	}
 	*why = "names no file";
 	if (b == len || (name[b] == '.' && (b + 1 == len ||
 	    (name[b + 1] == '.' && b + 2 == len))))

@@ -1,8 +1,16 @@
 /*
  * What a receiver makes of the name a sender gives, which is hostile until
- * checked: the form shown on a terminal, and the base name a file is saved
- * under. C99 and C++ alike; the contracts (ACSL, in the comments that open
- * with an @) are proven by Frama-C's WP (scripts/prove) for every string.
+ * checked: the form shown on a terminal, the character set it is read in
+ * and the base name a file is saved under. C99 and C++ alike; the
+ * contracts (ACSL, in the comments that open with an @) are proven by
+ * Frama-C's WP (scripts/prove) for every string.
+ *
+ * A sender sends a name's bytes as its system has them: UTF-8, or a
+ * Windows system's code page. In the double-byte code pages 932 (Japanese),
+ * 936 (Simplified Chinese), 949 (Korean) and 950 (Traditional Chinese) a
+ * lead byte takes the byte after it into one character, and that second
+ * byte may be 0x5c, the byte of '\': such a name is split on characters,
+ * never on bytes. Every other code page has one byte per character.
  */
 #ifndef QUILL_NAMES_H
 #define QUILL_NAMES_H
@@ -12,6 +20,12 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* Code page cp's lead bytes, as the functions below and the decoder read
+   them (quill_lead). */
+#define QUILL_LEAD(cp, b)	((cp) == 932 ? \
+	((b) >= 0x81 && (b) <= 0x9f) || ((b) >= 0xe0 && (b) <= 0xfc) : \
+	((cp) == 936 || (cp) == 949 || (cp) == 950) && (b) >= 0x81 && (b) <= 0xfe)
 
 /*@
   // A byte that a terminal shows rather than acts on: no C0 control, no DEL.
@@ -63,6 +77,23 @@ extern "C" {
   // s[0 .. n - 1] is UTF-8 that a terminal shows, character by character.
   predicate quill_shown{L}(char *s, integer n) =
     \forall integer j; 0 <= j < n ==> quill_at(s, j, n);
+
+  // x is a lead byte of code page cp: it and the byte after it are one
+  // character. Only the double-byte code pages have any.
+  predicate quill_lead(integer cp, char x) =
+    cp == 932 ? (0x81 <= (unsigned char)x <= 0x9f ||
+      0xe0 <= (unsigned char)x <= 0xfc) :
+    (cp == 936 || cp == 949 || cp == 950) &&
+      0x81 <= (unsigned char)x <= 0xfe;
+
+  // Read from s[0] in code page cp, s[j] is the second byte of a
+  // character: the byte before it is a lead byte that is not itself one.
+  predicate quill_trail{L}(char *s, integer cp, integer j) =
+    j >= 1 && quill_lead(cp, s[j - 1]) && !quill_trail(s, cp, j - 1);
+
+  // s[j] is a separator, '/' or '\', read from s[0] in code page cp.
+  predicate quill_sep{L}(char *s, integer cp, integer j) =
+    (s[j] == '/' || s[j] == '\\') && !quill_trail(s, cp, j);
 */
 
 /*
@@ -88,9 +119,27 @@ extern "C" {
 size_t	quill_escape(char *out, size_t size, const char *s);
 
 /*
- * Returns the part of name after its last '/' or '\', or NULL with *why
- * set when that names no file a device should store: it is empty, "." or
- * "..", or holds a control byte (C0 or DEL).
+ * Returns the character set name is read in: 0 for UTF-8 (or a code page
+ * of one byte per character, where every byte stands alone) when name is
+ * UTF-8 or codepage is not double-byte, else codepage. A name that is
+ * UTF-8 is taken as such whatever the code page: in it a lead byte of a
+ * code page may stand before '/'.
+ */
+/*@
+  requires valid_read_string(name);
+  assigns \nothing;
+  ensures \result == 0 || \result == codepage;
+  ensures (codepage != 932 && codepage != 936 && codepage != 949 &&
+    codepage != 950) ==> \result == 0;
+*/
+int	quill_charset(const char *name, int codepage);
+
+/*
+ * Returns the part of name after its last separator, '/' or '\' read in
+ * character set charset (quill_charset): a second byte 0x5c of a
+ * double-byte character is none. Returns NULL with *why set when that
+ * part names no file a device should store: it is empty, "." or "..", or
+ * holds a control byte (C0 or DEL).
  */
 /*@
   requires valid_read_string(name);
@@ -101,12 +150,19 @@ size_t	quill_escape(char *out, size_t size, const char *s);
     (\base_addr(\result) == \base_addr(name) &&
      0 <= \result - name < \old(strlen(name)) &&
      \forall integer j; \result - name <= j < \old(strlen(name)) ==>
-       name[j] != '/' && name[j] != '\\' && quill_printable(name[j]));
+       !quill_sep(name, charset, j) && quill_printable(name[j]));
+  // Read on its own, what is returned holds no separator either.
+  ensures \result == \null ||
+    \forall integer j; 0 <= j < strlen(\result) ==>
+      !quill_sep(\result, charset, j);
+  // It starts after a separator, never after a second byte 0x5c.
+  ensures \result == \null || \result == name ||
+    quill_sep(name, charset, \result - name - 1);
   ensures \result != \null ==> !(\result[0] == '.' &&
     (\result - name + 1 == \old(strlen(name)) ||
      (\result[1] == '.' && \result - name + 2 == \old(strlen(name)))));
 */
-const char *quill_base_name(const char *name, const char **why);
+const char *quill_base_name(const char *name, int charset, const char **why);
 
 #ifdef __cplusplus
 }

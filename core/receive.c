@@ -49,7 +49,8 @@ open_file(struct quill_receiver *r)
 	size_t b;
 
 	/*@ assert strlen(&r->dec.name[0]) == r->dec.kept - 1; */
-	if ((base = quill_base_name(r->dec.name, &why)) == NULL) {
+	r->charset = quill_charset(r->dec.name, r->codepage);
+	if ((base = quill_base_name(r->dec.name, r->charset, &why)) == NULL) {
 		r->why = why;
 		return QUILL_BAD_NAME;
 	}
@@ -139,6 +140,7 @@ void
 quill_begin(struct quill_receiver *r, void *port)
 {
 	quill_decoder_init(&r->dec);
+	r->dec.codepage = r->codepage;	/* the port's, kept */
 	r->port = port;
 	r->base = NULL;
 	r->total = 0;
@@ -146,6 +148,7 @@ quill_begin(struct quill_receiver *r, void *port)
 	r->opened = 0;
 	r->why = NULL;
 	r->result = QUILL_MORE;
+	r->charset = 0;
 }
 
 enum quill_result

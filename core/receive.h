@@ -85,6 +85,12 @@ struct quill_receiver {
 	int		 opened;	/* the port opened a file */
 	const char	*why;		/* why it ended, unless saved */
 	enum quill_result result;	/* QUILL_MORE, or how it ended */
+	int		 codepage;	/* the port's: the code page of names
+					   that are not UTF-8 (names.h); 0
+					   for one byte a character. Kept by
+					   quill_begin */
+	int		 charset;	/* the name was read in, once opened
+					   (quill_charset) */
 };
 
 /*
@@ -132,14 +138,16 @@ struct quill_receiver {
 
 /*
  * Starts a transfer in r, for the port's state port (r->port): nothing is
- * opened until the header is whole.
+ * opened until the header is whole. r->codepage, set by the port before,
+ * is kept: names that are not UTF-8 are read in it.
  */
 /*@
   requires \valid(r);
   requires quill_opens == 0 && quill_commits == 0 && quill_discards == 0;
   requires quill_data == 0;
-  assigns *r;
-  ensures r->port == port;
+  assigns r->dec, r->port, r->base, r->total, r->written, r->opened,
+    r->why, r->result, r->charset;
+  ensures r->port == port && r->dec.codepage == r->codepage;
   ensures quill_going(r, quill_opens, quill_commits, quill_discards,
       quill_data);
 */
@@ -265,12 +273,13 @@ long	quill_port_read(struct quill_receiver *r, unsigned char *buf,
 /*@
   requires \valid(r) && r->dec.stage == QUILL_DATA;
   // A name a device may store as it is: not empty, "." or "..", and no
-  // '/', '\', C0 control or DEL in it.
+  // C0 control or DEL in it, nor '/' or '\' read in r->charset (a second
+  // byte 0x5c of a double-byte character is no separator).
   requires valid_read_string(base) && base[0] != '\0';
   requires !(base[0] == '.' &&
     (base[1] == '\0' || (base[1] == '.' && base[2] == '\0')));
   requires \forall integer j; 0 <= j < strlen(base) ==>
-    base[j] != '/' && base[j] != '\\' &&
+    !quill_sep((char *)base, r->charset, j) &&
     (unsigned char)base[j] >= 0x20 && (unsigned char)base[j] != 0x7f;
   requires quill_opens == 0;
   assigns quill_opens;
