@@ -228,7 +228,7 @@ quill_why(const struct quill_receiver *r, enum quill_result res,
 	switch (res) {
 	case QUILL_BAD_NAME:
 		snprintf(why, sizeof(why), "bad stream: name \"%s\" %s",
-		    quill_show(d->name), r->why);
+		    quill_show(quill_text(d->name)), r->why);
 		break;
 	case QUILL_BAD_STREAM:
 	case QUILL_CUT_SHORT:

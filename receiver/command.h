@@ -41,6 +41,14 @@ void	quill_options(int argc, char *argv[], struct quill_options *o);
 const char *quill_show(const char *s);
 
 /*
+ * Returns name, as the sender gave it, as UTF-8 text to show: converted
+ * from the character set the port reads names in when it is not UTF-8 and
+ * converts whole, else name itself. Each port defines it; the result
+ * lives in a static buffer until the next call.
+ */
+const char *quill_text(const char *name);
+
+/*
  * Writes into out, an array of size bytes, the name that copy n of base
  * takes beside a file already called base: " (n)" goes before base's
  * extension, as desktop programs number copies (photo (1).jpg), or at its

@@ -617,6 +617,12 @@ quill_port_discard(struct quill_receiver *r)
 	hold_ends(0);
 }
 
+const char *
+quill_text(const char *name)
+{
+	return name;
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -666,7 +672,8 @@ main(int argc, char *argv[])
 		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	close(port.fd);
-	printf("received %s: %d bytes, saved as %s\n", quill_show(r.dec.name),
+	printf("received %s: %d bytes, saved as %s\n",
+	    quill_show(quill_text(r.dec.name)),
 	    r.dec.size, quill_show(port.path));
 	return 0;
 }

@@ -811,6 +811,12 @@ utf8_args(int argc, wchar_t *wargv[])
 	return argv;
 }
 
+const char *
+quill_text(const char *name)
+{
+	return name;
+}
+
 int
 wmain(int argc, wchar_t *wargv[])
 {
@@ -859,7 +865,8 @@ wmain(int argc, wchar_t *wargv[])
 		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	closesocket(port.fd);
-	printf("received %s: %d bytes, saved as %s\n", quill_show(r.dec.name),
+	printf("received %s: %d bytes, saved as %s\n",
+	    quill_show(quill_text(r.dec.name)),
 	    r.dec.size, shown_path(port.path));
 	return 0;
 }
