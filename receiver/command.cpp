@@ -25,7 +25,11 @@
 static const char usage[] =
     "usage: quillrecv [--host HOST] [--port PORT] [--output DIR] "
     "[--wait SECONDS]\n"
+#ifdef _WIN32
     "                 [--timeout SECONDS] [--force]\n"
+#else
+    "                 [--timeout SECONDS] [--force] [--charset CHARSET]\n"
+#endif
     "\n"
     "Connects to a quillsend sender, receives one file and saves it in DIR\n"
     "under the base name the sender gives.\n"
@@ -39,6 +43,11 @@ static const char usage[] =
     "                     (default 30; 0 waits forever)\n"
     "  --force            replace a file of the same name, instead of\n"
     "                     saving as NAME (1).EXT, NAME (2).EXT, ...\n"
+#ifndef _WIN32
+    "  --charset CHARSET  the sender's character set (CP932, GBK, BIG5, ...):\n"
+    "                     a name that is not UTF-8 is read in it and saved\n"
+    "                     in UTF-8\n"
+#endif
     "  --version          print the version and exit\n"
     "  -h, --help         print this help and exit\n";
 
@@ -89,6 +98,9 @@ quill_options(int argc, char *argv[], struct quill_options *o)
 		{ "wait",	required_argument,	NULL, 'w' },
 		{ "timeout",	required_argument,	NULL, 't' },
 		{ "force",	no_argument,		NULL, 'f' },
+#ifndef _WIN32
+		{ "charset",	required_argument,	NULL, 'c' },
+#endif
 		{ "version",	no_argument,		NULL, 'V' },
 		{ "help",	no_argument,		NULL, 'h' },
 		{ NULL,		0,			NULL, 0 }
@@ -101,12 +113,18 @@ quill_options(int argc, char *argv[], struct quill_options *o)
 	o->wait = 10;
 	o->timeout = 30;
 	o->force = 0;
+#ifndef _WIN32
+	o->charset = NULL;
+#endif
 	while ((ch = getopt_long(argc, argv, "h", longopts, NULL)) != -1) {
 		switch (ch) {
 		case 'a': o->host = optarg; break;
 		case 'p': o->port = port_arg(optarg); break;
 		case 'o': o->dir = optarg; break;
 		case 'f': o->force = 1; break;
+#ifndef _WIN32
+		case 'c': o->charset = optarg; break;
+#endif
 		case 'w': o->wait = seconds("wait", optarg); break;
 		case 't': o->timeout = seconds("timeout", optarg); break;
 		case 'V':

@@ -23,6 +23,11 @@ struct quill_options {
 	double		 wait;		/* seconds to try to reach the sender */
 	double		 timeout;	/* seconds without a byte; 0: none */
 	int		 force;		/* replace a file of the same name */
+#ifndef _WIN32
+	const char	*charset;	/* names not UTF-8 are in it (the
+					   port checks it); NULL: taken
+					   byte by byte, as sent */
+#endif
 };
 
 /*

@@ -6,7 +6,7 @@
  * it.
  *
  *	quillrecv [--host HOST] [--port PORT] [--output DIR] [--wait SECONDS]
- *	    [--timeout SECONDS] [--force]
+ *	    [--timeout SECONDS] [--force] [--charset CHARSET]
  *
  * Exit status 0 only when the file arrived whole; only then does it get
  * its name in the folder, and whatever the folder refuses is refused before
@@ -17,7 +17,8 @@
  * POSIX port (the quill_port_* functions) and the run's steps around them.
  * It needs no hard link, no /proc and no file modes, which FAT and exFAT
  * lack. Whatever the sender writes is hostile until checked: nothing of it
- * reaches the terminal raw.
+ * reaches the terminal raw. With --charset, a name that is not UTF-8 is
+ * split on CHARSET's characters and its base saved under its UTF-8 form.
  */
 #include <sys/types.h>
 #include <sys/socket.h>
@@ -31,6 +32,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#ifndef QUILL_STATIC
+#include <iconv.h>
+#endif
 #include <inttypes.h>
 #include <limits.h>
 #include <math.h>
@@ -64,6 +68,16 @@
 static char partial[PATH_MAX], claim[PATH_MAX];
 static const int ends[] = { SIGINT, SIGTERM, SIGHUP };
 static int bar;			/* standard error is a terminal */
+static const char *also;	/* a line to add to the run's last one */
+
+/*
+ * --charset, or NULL: names that are not UTF-8 are read in it, through
+ * to_utf8.
+ */
+static const char *charset;
+#ifndef QUILL_STATIC
+static iconv_t to_utf8;
+#endif
 
 /* The port's state, which quill_receive hands to each quill_port_* call. */
 struct port {
@@ -73,6 +87,7 @@ struct port {
 	const char	*dir;
 	double		 timeout;	/* seconds without a byte; 0: none */
 	int		 force;		/* replace a file of the same name */
+	const char	*base;		/* the base name the core asked for */
 	char		 path[PATH_MAX];	/* named once the header is whole */
 	char		 failed[8 * PATH_MAX];	/* why the port failed */
 };
@@ -99,6 +114,8 @@ die(const char *fmt, ...)
 	va_start(ap, fmt);
 	quill_vwarnx(fmt, ap);
 	va_end(ap);
+	if (also != NULL)
+		fprintf(stderr, "quillrecv: %s\n", also);
 	exit(1);
 }
 
@@ -487,22 +504,120 @@ is_utf8(const char *s)
 }
 
 /*
+ * Writes s, text in --charset, into out, an array of size bytes, as UTF-8
+ * with a final zero. Returns 0, or -1 with errno set: EILSEQ or EINVAL
+ * when s is not text in the character set, E2BIG when out is too small.
+ */
+static int
+to_text(char *out, size_t size, const char *s)
+{
+#ifndef QUILL_STATIC
+	char *in = (char *)s;
+	size_t len = strlen(s), left = size - 1;
+
+	iconv(to_utf8, NULL, NULL, NULL, NULL);
+	/* The second call ends a character set with shift states. */
+	if (iconv(to_utf8, &in, &len, &out, &left) == (size_t)-1 ||
+	    iconv(to_utf8, NULL, NULL, &out, &left) == (size_t)-1)
+		return -1;
+	*out = '\0';
+	return 0;
+#else
+	(void)out, (void)size, (void)s;
+	errno = EILSEQ;
+	return -1;
+#endif
+}
+
+/*
+ * Opens the converter from name, a --charset, to UTF-8 and returns the code
+ * page whose rule splits names in it (names.h): 0 when no byte 0x5c ends a
+ * character of two, 932 or 936 for the lead bytes before one, as iconv
+ * converts them. Says so and exits 2 when iconv does not know name, when
+ * ASCII other than 0x5c and 0x7e is not itself in it, or when neither rule
+ * fits; a static program has no iconv modules, and refuses any.
+ */
+#ifdef QUILL_STATIC
+static int
+charset_rule(const char *name)
+{
+	fprintf(stderr, "quillrecv: bad --charset: %s: a statically linked "
+	    "quillrecv reads names as UTF-8 only\n", name);
+	exit(2);
+}
+#else
+static int
+charset_rule(const char *name)
+{
+	char in[3] = "", out[16];
+	int b, fits932 = 1, fits936 = 1, any = 0;
+	const char *c;
+
+	if ((to_utf8 = iconv_open("UTF-8", name)) == (iconv_t)-1)
+		goto refuse;
+	for (b = 0x20; b < 0x7f; b++) {
+		in[0] = (char)b;
+		/* Where a yen sign and an overline stand, as in Shift_JIS. */
+		if (b != 0x5c && b != 0x7e &&
+		    (to_text(out, sizeof(out), in) < 0 || strcmp(out, in) != 0))
+			goto refuse;
+	}
+	for (in[1] = '\\', b = 0x80; b <= 0xff; b++) {
+		in[0] = (char)b;
+		if (to_text(out, sizeof(out), in) < 0)
+			continue;
+		for (c = out + 1; ((unsigned char)*c & 0xc0) == 0x80; c++)
+			;
+		if (*c != '\0')
+			continue;	/* two characters: b stands alone */
+		any = 1;
+		fits932 = fits932 && QUILL_LEAD(932, b);
+		fits936 = fits936 && QUILL_LEAD(936, b);
+	}
+	if (!any)
+		return 0;
+	if (fits932 || fits936)
+		return fits932 ? 932 : 936;
+refuse:
+	fprintf(stderr, "quillrecv: bad --charset: %s: not a character set "
+	    "quillrecv reads names in\n", name);
+	exit(2);
+}
+#endif
+
+/*
  * The port's open: claims the name the file will take in the folder, base
  * or, when something has that and force is not set, the first free of its
  * numbered names (quill_numbered), with an empty folder made there; with
- * force, a file of that name is left for the commit to replace. So what
- * the folder's file system refuses (a character, the length, the room for
- * a name) is refused before any data. Returns 0, or -1 with the reason
- * recorded.
+ * force, a file of that name is left for the commit to replace. With
+ * --charset, base is first converted to UTF-8 when the name is not UTF-8.
+ * So what the folder's file system refuses (a character, the length, the
+ * room for a name) is refused before any data, and so is a base that is
+ * not text in --charset. Returns 0, or -1 with the reason recorded.
  */
 int
 quill_port_open(struct quill_receiver *r, const char *base)
 {
 	struct port *p = (struct port *)r->port;
+	static char text[4 * PATH_MAX];	/* base in UTF-8: 3 bytes a byte */
 	char name[PATH_MAX], named[PATH_MAX];
 	struct stat st;
 	int i, made, e;
 
+	p->base = base;
+	if (charset != NULL && !is_utf8(r->dec.name)) {
+		if ((made = to_text(text, sizeof(text), base)) < 0 &&
+		    errno == E2BIG)
+			return failure(p, "%s/%s: path too long",
+			    quill_show(p->dir), quill_show(base));
+		/* Converted, it must still name a file here and only here. */
+		if (made < 0 || text[0] == '\0' || strchr(text, '/') != NULL ||
+		    strcmp(text, ".") == 0 || strcmp(text, "..") == 0)
+			return failure(p, "%s/%s: not a name in %s (%s)",
+			    quill_show(p->dir), quill_show(base), charset,
+			    strerror(EILSEQ));
+		base = text;
+	}
 	/*
 	 * There a name that is not UTF-8 would be stored under another name,
 	 * or worse: exFAT's FUSE daemon dies of a surrogate.
@@ -620,7 +735,12 @@ quill_port_discard(struct quill_receiver *r)
 const char *
 quill_text(const char *name)
 {
-	return name;
+	static char text[4 * QUILL_PATH_BYTES];	/* 3 bytes a byte, at most */
+
+	if (charset == NULL || is_utf8(name) ||
+	    to_text(text, sizeof(text), name) < 0)
+		return name;
+	return text;
 }
 
 int
@@ -643,8 +763,10 @@ main(int argc, char *argv[])
 	__nss_configure_lookup("services", "files");
 #endif
 
-	/* Options */
+	/* Options; a --charset that cannot be read spares the sender too. */
 	quill_options(argc, argv, &o);
+	if ((charset = o.charset) != NULL)
+		r.codepage = charset_rule(charset);
 	port.dir = o.dir;
 	port.timeout = o.timeout;
 	port.force = o.force;
@@ -667,13 +789,27 @@ main(int argc, char *argv[])
 	port.out = make_file(&port);
 	port.fd = connect_sender(o.host, o.port, o.wait);
 
-	/* Receive: the core keeps the file only when the stream is whole. */
-	if ((res = quill_receive(&r, &port, buf, sizeof(buf))) != QUILL_SAVED)
+	/*
+	 * Receive: the core keeps the file only when the stream is whole. A
+	 * name that is not UTF-8 and was refused or cut may be in a code page
+	 * of two bytes a character, whose second byte can be that of '\'.
+	 */
+	res = quill_receive(&r, &port, buf, sizeof(buf));
+	if (charset == NULL && (res == QUILL_BAD_NAME ||
+	    (port.base != NULL && port.base != r.dec.name)) &&
+	    !is_utf8(r.dec.name))
+		also = "the name is not UTF-8; if the sender's system uses a "
+		    "code page such as CP932, name it with --charset";
+	if (res != QUILL_SAVED)
 		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	close(port.fd);
 	printf("received %s: %d bytes, saved as %s\n",
 	    quill_show(quill_text(r.dec.name)),
 	    r.dec.size, quill_show(port.path));
+	if (also != NULL) {
+		fflush(stdout);
+		fprintf(stderr, "quillrecv: %s\n", also);
+	}
 	return 0;
 }
