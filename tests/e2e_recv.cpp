@@ -56,6 +56,12 @@ refused(int fat32, int exfat)
 const Program recv = program_from_env("QUILL_RECV", "QUILL_RECV_RUNNER", QUILL_BUILT_RECV);
 // Wine loads no preloaded library: no faults there.
 const char *faults = recv.wine ? nullptr : fault_library();
+// A statically linked quillrecv has no iconv modules: it refuses --charset.
+const bool static_recv = !recv.wine && recv.found() &&
+    system(("readelf -l '" + recv.path + "' | grep -q INTERP").c_str()) != 0;
+// What quillrecv adds when a name that is not UTF-8 was cut or refused.
+const std::string hint = "the name is not UTF-8; if the sender's system uses a "
+    "code page such as CP932, name it with --charset";
 
 // Receiver r's connection to listener l, taken within 10 s, or -1 when r
 // ends without connecting. A write to it that nothing reads for 10 s fails.
@@ -221,6 +227,8 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		std::string name, shown, base;
 		size_t size;
 		int fat32 = 0;	// FAT32's errno for the name (0: stores it)
+		const char *charset = nullptr;	// --charset, on Linux
+		bool hint = false;	// says to give --charset
 	} cases[] = {
 		{ "data.bin", "data.bin", "data.bin", 4196 },
 		{ "empty", "empty", "empty", 0 },
@@ -231,17 +239,33 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ "-dash .hidden ümlaut €.txt", "-dash .hidden ümlaut €.txt",
 		  "-dash .hidden ümlaut €.txt", 3, EPERM },
 		{ ".dot", ".dot", ".dot", 1 },
+		// Split on the characters of --charset, saved in UTF-8.
+		{ "\x83\x5c\x83\x74\x83\x67.txt", "ソフト.txt", "ソフト.txt", 5, EPERM, "CP932" },
+		{ "\x95\x5c\x8e\xa6\x83\x65\x83\x58\x83\x67.bin", "表示テスト.bin",
+		  "表示テスト.bin", 4097, EPERM, "CP932" },
+		{ "C:\\Users\\a\\\x83\x5c\x83\x74\x83\x67\x8a\x4a\x94\xad\\\x97\x5c\x92\xe8"
+		  "\x95\x5c.xlsx", "C:\\\\Users\\\\a\\\\ソフト開発\\\\予定表.xlsx", "予定表.xlsx", 6,
+		  EPERM, "CP932" },
+		{ "\x94\x84\x8f\xe3\x95\x5c", "売上表", "売上表", 7, EPERM, "CP932" },
+		{ "a\\\xdf\x5c.txt", "a\\\\運.txt", "運.txt", 8, EPERM, "GBK" },
+		{ "\xb3\x5c.txt", "許.txt", "許.txt", 9, EPERM, "BIG5" },
+		{ "あ/ソフト.txt", "あ/ソフト.txt", "ソフト.txt", 10, EPERM, "CP932" },	// UTF-8
+		{ "\x83\x5c" "abc.txt", "\\x83\\\\abc.txt", "abc.txt", 11, 0, nullptr, true },
 	};
 	mode_t old = umask(027);	// the saved file follows it
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
+		if ((c.charset || c.hint) && (recv.wine || (c.charset && static_recv)))
+			continue;	// no --charset there
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data));
+		Outcome o = run(stream_of(c.name, data), c.charset ?
+		    std::vector<std::string>{ "--charset", c.charset } : std::vector<std::string>{});
 		if (int e = refused(c.fat32, 0)) {
 			expect_refused(o, c.base, e);
 			continue;
 		}
 		EXPECT_EQ(o.code, 0) << o.err;
+		EXPECT_EQ(o.err, c.hint ? "quillrecv: " + hint + "\n" : "");
 		EXPECT_EQ(o.out, "received " + c.shown + ": " + std::to_string(c.size) +
 		    " bytes, saved as " + at(out_, c.base) + "\n");
 		EXPECT_EQ(saved(), std::set<std::string>{ c.base });
@@ -393,9 +417,14 @@ TEST_F(Recv, BadStreamsLeaveNothing)
 		  "bad stream: stream ended before all data arrived (4 of 5 bytes)" },
 		{ "extra data", le32(2) + "e" + z + le32(5) + "123456",
 		  "bad stream: more data than announced" },
+		{ "売上表 in CP932", le32(7) + "\x94\x84\x8f\xe3\x95\x5c" + z + le32(0),
+		  "bad stream: name \"\\x94\\x84\\x8f\\xe3\\x95\\\\\" names no file\n"
+		  "quillrecv: " + hint },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
+		if (recv.wine && c.err.find(hint) != std::string::npos)
+			continue;	// Windows reads the name in its code page
 		Outcome o = run(c.stream);
 		EXPECT_EQ(o.code, 1);
 		EXPECT_EQ(o.err, "quillrecv: " + c.err + "\n");
@@ -494,6 +523,9 @@ TEST_F(Recv, LocalFailures)
 		deep += "./";
 	write_file(path("stream"), "");	// a file where a folder should be
 	const std::string data = pattern(100000, 4), m255(255, 'm');
+	std::string ideo12, so12;	// ソ in CP932 and in UTF-8
+	for (int i = 0; i < 12; i++)
+		ideo12 += "\x83\x5c", so12 += "ソ";
 	// AddressSanitizer reads its options and the threads from /proc.
 #ifdef __SANITIZE_ADDRESS__
 	const std::vector<std::string> no_proc = {};
@@ -553,6 +585,13 @@ TEST_F(Recv, LocalFailures)
 		  refused(EPERM, 0) ? EPERM : ENAMETOOLONG), false, true, true, true },
 		{ "a name too long", m255 + "m", {}, "", refusal(at(out_, m255) + "m",
 		  refused(EPERM, 0) ? EPERM : ENAMETOOLONG), false },
+		// 24 bytes as sent, 36 in UTF-8.
+		{ "path too long in UTF-8", ideo12, { "--output", deep, "--charset", "CP932" },
+		  "pid=4242", deep + "/" + so12 + ": path too long", false, true, false, false,
+		  {}, true },
+		{ "not a name in --charset", "d/\xff.txt", { "--charset", "CP932" }, "", out_ +
+		  "/\\xff.txt: not a name in CP932 (" + strerror(EILSEQ) + ")", false, true,
+		  false, false, {}, true },
 		{ "no /proc", "f", {}, "", "", false, true, false, false, no_proc, true },
 		{ "poll fails", "f", {}, "poll=14", "poll: Bad address", false },
 		{ "refused 5 times, 100 ms apart", "f", { "--wait", "1" }, "connect=5", "", false },
@@ -564,7 +603,8 @@ TEST_F(Recv, LocalFailures)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
-		if ((!c.fault.empty() && faults == nullptr) || (recv.wine && c.posix))
+		if ((!c.fault.empty() && faults == nullptr) || (recv.wine && c.posix) ||
+		    (static_recv && std::count(c.args.begin(), c.args.end(), "--charset")))
 			continue;
 		output_arg_ = !c.here;
 		// Wine reads a reset after the data as a close, or as the connect's
@@ -897,15 +937,24 @@ TEST_F(Recv, CommandLine)
 		{ { "stray" }, 2, "", "quillrecv: unexpected argument: stray\n", true },
 		{ { "--host", "no.such.host.invalid" }, 1, "",
 		  "quillrecv: no.such.host.invalid port 21: " },
+		{ { "--charset", "NOSUCH" }, 2, "", "quillrecv: bad --charset: NOSUCH: not a "
+		  "character set quillrecv reads names in\n" },
+		{ { "--charset", "UTF-7" }, 2, "", "quillrecv: bad --charset: UTF-7: not a "
+		  "character set quillrecv reads names in\n" },	// '+' is not itself
+		{ { "--charset", "CP932", "--wait", "0", "--port", "65535" }, 1, "",
+		  "quillrecv: connect to 127.0.0.1 port 65535: Connection refused\n" },
 	};
 	if (faults != nullptr)
 		cases.push_back({ { "--wait", "0" }, 1, "",
 		    "quillrecv: socket: Too many open files\n", false,
 		    with_faults(faults, "socket=24") });
-	for (const auto &c : cases) {
+	for (auto c : cases) {
 		SCOPED_TRACE(c.args[0]);
-		if (recv.wine && c.runs > 0)
-			continue;	// Wine ends on a signal in a way of its own
+		if (recv.wine && (c.runs > 0 || c.args[0] == "--charset"))
+			continue;	// Wine ends on a signal in a way of its own; no --charset
+		if (static_recv && c.args[0] == "--charset")
+			c.code = 2, c.err_starts = "quillrecv: bad --charset: " + c.args[1] +
+			    ": a statically linked quillrecv reads names as UTF-8 only\n";
 		auto start = std::chrono::steady_clock::now();
 		Launch r(recv, c.args, dir_, c.env);
 		if (c.runs > 0) {
