@@ -127,6 +127,16 @@ protected:
 		return dir + (recv.wine ? "\\" : "/") + base;
 	}
 
+	// Whether quillrecv reads names in CP932: a static one has no iconv
+	// modules, nor have the systems qemu plays here for riscv64, s390x, armel.
+	bool charsets()
+	{
+		static const bool yes = !recv.wine && !static_recv && (recv.runner.empty() ||
+		    Launch(recv, { "--charset", "CP932", "--output", "/dev/null/x" },
+		    dir_).wait().code == 1);	// got past --charset
+		return yes;
+	}
+
 	// o with Windows' CRLF line ends as LF.
 	static Outcome lf(Outcome o)
 	{
@@ -255,11 +265,13 @@ TEST_F(Recv, SavesUnderTheBaseName)
 	mode_t old = umask(027);	// the saved file follows it
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
-		if ((c.charset || c.hint) && (recv.wine || (c.charset && static_recv)))
-			continue;	// no --charset there
+		if ((c.hint && recv.wine) || (c.charset && !charsets()))
+			continue;	// Windows reads its code page
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data), c.charset ?
-		    std::vector<std::string>{ "--charset", c.charset } : std::vector<std::string>{});
+		std::vector<std::string> args;
+		if (c.charset)
+			args = { "--charset", c.charset };
+		Outcome o = run(stream_of(c.name, data), args);
 		if (int e = refused(c.fat32, 0)) {
 			expect_refused(o, c.base, e);
 			continue;
@@ -604,7 +616,7 @@ TEST_F(Recv, LocalFailures)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
 		if ((!c.fault.empty() && faults == nullptr) || (recv.wine && c.posix) ||
-		    (static_recv && std::count(c.args.begin(), c.args.end(), "--charset")))
+		    (!charsets() && std::count(c.args.begin(), c.args.end(), "--charset")))
 			continue;
 		output_arg_ = !c.here;
 		// Wine reads a reset after the data as a close, or as the connect's
@@ -941,9 +953,10 @@ TEST_F(Recv, CommandLine)
 		  "character set quillrecv reads names in\n" },
 		{ { "--charset", "UTF-7" }, 2, "", "quillrecv: bad --charset: UTF-7: not a "
 		  "character set quillrecv reads names in\n" },	// '+' is not itself
-		{ { "--charset", "CP932", "--wait", "0", "--port", "65535" }, 1, "",
-		  "quillrecv: connect to 127.0.0.1 port 65535: Connection refused\n" },
 	};
+	if (charsets())
+		cases.push_back({ { "--charset", "CP932", "--wait", "0", "--port", "65535" }, 1,
+		    "", "quillrecv: connect to 127.0.0.1 port 65535: Connection refused\n" });
 	if (faults != nullptr)
 		cases.push_back({ { "--wait", "0" }, 1, "",
 		    "quillrecv: socket: Too many open files\n", false,
