@@ -865,7 +865,7 @@ wmain(int argc, wchar_t *wargv[])
 		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	closesocket(port.fd);
-	printf("received %s: %d bytes, saved as %s\n",
+	quill_line(stdout, "received %s: %d bytes, saved as %s",
 	    quill_show(quill_text(r.dec.name)),
 	    r.dec.size, shown_path(port.path));
 	return 0;
