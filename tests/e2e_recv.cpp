@@ -221,9 +221,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		std::string name, shown, base;
 		size_t size;
 		int fat32 = 0;	// FAT32's errno for the name (0: stores it)
-		// Wine's locale, whose code page the name is in: only Wine runs
-		// the row, and base "" says the code page has no such text.
-		const char *locale = nullptr;
+		const char *locale = nullptr;	// Wine's, for the name's code page: only Wine runs it
 	} cases[] = {
 		{ "data.bin", "data.bin", "data.bin", 4196 },
 		{ "empty", "empty", "empty", 0 },
@@ -252,17 +250,12 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		SCOPED_TRACE(c.name);
 		if (c.locale != nullptr && !recv.wine)
 			continue;
-		std::vector<std::string> env;
-		if (c.locale != nullptr)
-			env = { "LOCPATH=" + std::string(env_or("QUILL_LOCPATH", "")),
-			    std::string("LC_ALL=") + c.locale };
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data), {}, env);
-		if (c.base.empty()) {
-			EXPECT_EQ(o.code, 1);
-			EXPECT_EQ(o.err, "quillrecv: " + at(out_, c.shown) +
-			    ": not a name in code page 932\n");
-			EXPECT_TRUE(saved().empty());
+		Outcome o = run(stream_of(c.name, data), {}, { "LC_ALL=" + std::string(c.locale ?
+		    c.locale : "C.UTF-8"), "LOCPATH=" + std::string(env_or("QUILL_LOCPATH", "")) });
+		if (c.base.empty()) {	// no text in the code page
+			EXPECT_EQ(o.err, "quillrecv: " + at(out_, c.shown) + ": not a name in code page 932\n");
+			EXPECT_TRUE(o.code == 1 && saved().empty());
 			continue;
 		}
 		if (int e = refused(c.fat32, 0)) {
