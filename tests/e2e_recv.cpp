@@ -221,6 +221,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		std::string name, shown, base;
 		size_t size;
 		int fat32 = 0;	// FAT32's errno for the name (0: stores it)
+		const char *locale = nullptr;	// Wine's, for the name's code page: only Wine runs it
 	} cases[] = {
 		{ "data.bin", "data.bin", "data.bin", 4196 },
 		{ "empty", "empty", "empty", 0 },
@@ -231,12 +232,32 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ "-dash .hidden ümlaut €.txt", "-dash .hidden ümlaut €.txt",
 		  "-dash .hidden ümlaut €.txt", 3, EPERM },
 		{ ".dot", ".dot", ".dot", 1 },
+		// A second byte 0x5c is no '\\'.
+		{ "\x83\\\x83t\x83g.txt", "ソフト.txt", "ソフト.txt", 3, 0, "ja_JP.UTF-8" },
+		{ "\x95\\\x8e\xa6\x83" "e\x83X\x83g.bin", "表示テスト.bin", "表示テスト.bin", 70000, 0,
+		  "ja_JP.UTF-8" },
+		{ "C:\\Users\\a\\\x83\\\x83t\x83g\x8a" "J\x94\xad\\\x97\\\x92\xe8\x95\\.xlsx",
+		  "C:\\\\Users\\\\a\\\\ソフト開発\\\\予定表.xlsx", "予定表.xlsx", 10, 0, "ja_JP.UTF-8" },
+		{ "\x94\x84\x8f\xe3\x95\\", "売上表", "売上表", 1, 0, "ja_JP.UTF-8" },
+		{ "x\x81", "x\\x81", "", 1, 0, "ja_JP.UTF-8" },	// a lead byte cut off
+		// Half-width katakana that would pass for UTF-8 alone: "Ⱥ.jpg".
+		{ "\x8e\xca\x90^\\\xc8\xba.jpg", "写真\\\\ﾈｺ.jpg", "ﾈｺ.jpg", 1, 0, "ja_JP.UTF-8" },
+		{ "\xd5\\\xd0\xc5.txt", "誠信.txt", "誠信.txt", 1, 0, "zh_CN.UTF-8" },	// 936
+		{ "\xa5\\\xbd\xd2\xaa\xed.txt", "功課表.txt", "功課表.txt", 1, 0, "zh_TW.UTF-8" },	// 950
 	};
 	mode_t old = umask(027);	// the saved file follows it
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
+		if (c.locale != nullptr && !recv.wine)
+			continue;
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data));
+		Outcome o = run(stream_of(c.name, data), {}, { "LC_ALL=" + std::string(c.locale ?
+		    c.locale : "C.UTF-8"), "LOCPATH=" + std::string(env_or("QUILL_LOCPATH", "")) });
+		if (c.base.empty()) {	// no text in the code page
+			EXPECT_EQ(o.err, "quillrecv: " + at(out_, c.shown) + ": not a name in code page 932\n");
+			EXPECT_TRUE(o.code == 1 && saved().empty());
+			continue;
+		}
 		if (int e = refused(c.fat32, 0)) {
 			expect_refused(o, c.base, e);
 			continue;
@@ -338,8 +359,8 @@ TEST_F(Recv, HostileNames)
 			std::string as = c.windows, seen = as;	// its C1 control escaped
 			if (seen.find("\xc2\x90") != std::string::npos)
 				seen.replace(seen.find("\xc2\x90"), 2, "\\xc2\\x90");
-			EXPECT_EQ(o.out, "received " + c.shown + ": 1 bytes, saved as " +
-			    at(out_, seen) + "\n");
+			EXPECT_EQ(o.out, "received " + seen + ": 1 bytes, saved as " +
+			    at(out_, seen) + "\n");	// read in the code page too
 			EXPECT_EQ(saved(), std::set<std::string>{ as });
 			std::filesystem::remove(out_ + "/" + as);
 			continue;
