@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #include <windows.h>
+#include <io.h>
 #else
 #include <netdb.h>
 #include <time.h>
@@ -70,7 +71,7 @@ port_arg(const char *arg)
 	} else if (*arg != '\0' && getservbyname(arg, "tcp") != NULL) {
 		return arg;
 	}
-	fprintf(stderr, "quillrecv: bad --port: %s\n", arg);
+	quill_line(stderr, "quillrecv: bad --port: %s", arg);
 	exit(2);
 }
 
@@ -82,7 +83,7 @@ seconds(const char *opt, const char *arg)
 	double v = strtod(arg, &end);
 
 	if (*end != '\0' || end == arg || !(v >= 0) || v > 1e6) {
-		fprintf(stderr, "quillrecv: bad --%s: %s\n", opt, arg);
+		quill_line(stderr, "quillrecv: bad --%s: %s", opt, arg);
 		exit(2);
 	}
 	return v;
@@ -139,7 +140,7 @@ quill_options(int argc, char *argv[], struct quill_options *o)
 		}
 	}
 	if (optind != argc) {
-		fprintf(stderr, "quillrecv: unexpected argument: %s\n",
+		quill_line(stderr, "quillrecv: unexpected argument: %s",
 		    argv[optind]);
 		fputs(usage, stderr);
 		exit(2);
@@ -226,14 +227,54 @@ quill_bar_end(void)
 	bar_of = NULL;
 }
 
+/* quill_line's, with the message's arguments in ap. */
+static void
+vline(FILE *f, const char *fmt, va_list ap)
+{
+#ifdef _WIN32
+	/* A line's longest: a path and a name, each escaped, and words. */
+	static char text[10 * QUILL_PATH_BYTES];
+	static wchar_t w[10 * QUILL_PATH_BYTES];
+	HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+	DWORD mode, n;
+	int units;
+
+	/*
+	 * A console shows bytes in its own code page, which no program should
+	 * change for it: it is given the text itself.
+	 */
+	if (GetConsoleMode(h, &mode)) {
+		fflush(f);
+		vsnprintf(text, sizeof(text), fmt, ap);
+		units = MultiByteToWideChar(CP_UTF8, 0, text, -1, w,
+		    sizeof(w) / sizeof(w[0]));
+		if (units > 1)
+			WriteConsoleW(h, w, (DWORD)units - 1, &n, NULL);
+		WriteConsoleW(h, L"\r\n", 2, &n, NULL);
+		return;
+	}
+#endif
+	vfprintf(f, fmt, ap);
+	fputc('\n', f);
+}
+
+void
+quill_line(FILE *f, const char *fmt, ...)
+{
+	va_list ap;
+
+	va_start(ap, fmt);
+	vline(f, fmt, ap);
+	va_end(ap);
+}
+
 void
 quill_vwarnx(const char *fmt, va_list ap)
 {
 	/* Show what arrived before saying why it stops there. */
 	quill_bar_end();
 	fputs("quillrecv: ", stderr);
-	vfprintf(stderr, fmt, ap);
-	fputc('\n', stderr);
+	vline(stderr, fmt, ap);
 }
 
 const char *

@@ -9,6 +9,7 @@
 
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdio.h>
 
 #include "receive.h"
 
@@ -76,6 +77,14 @@ void	quill_bar(const struct quill_decoder *d, int final);
  * does nothing when none is.
  */
 void	quill_bar_end(void);
+
+/*
+ * Writes the message of fmt, UTF-8 text, and a line end on f, standard
+ * output or error: on a Windows console as UTF-16, which it shows whatever
+ * its code page; anywhere else as it is, UTF-8 with the C library's line
+ * end.
+ */
+void	quill_line(FILE *f, const char *fmt, ...);
 
 /*
  * Says why the run stops on standard error: ends a bar that is drawn, then

@@ -807,7 +807,7 @@ main(int argc, char *argv[])
 		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	close(port.fd);
-	printf("received %s: %d bytes, saved as %s\n",
+	quill_line(stdout, "received %s: %d bytes, saved as %s",
 	    quill_show(quill_text(r.dec.name)),
 	    r.dec.size, quill_show(port.path));
 	if (also != NULL) {

@@ -657,7 +657,8 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
  * base (2).ext, ... that is free; with --force, base whatever holds it,
  * unless a folder or a read-only file does. Everything the folder would
  * refuse is refused here, before any data. A name that is not UTF-8 is
- * read in the system's code page, the one quillsend_win sends names in.
+ * read in the system's code page, the one quillsend_win sends names in and
+ * the core split it in; a base name that is no text there is refused.
  * Returns 0, or -1 with the reason recorded.
  */
 int
@@ -669,11 +670,15 @@ quill_port_open(struct quill_receiver *r, const char *base)
 	DWORD e, a;
 	int n;
 
-	if (widen(base, w) < 0 && MultiByteToWideChar(CP_ACP, 0, base, -1, w,
-	    QUILL_PATH_BYTES) <= 0)
-		w[0] = L'\0';
-	if (w[0] == L'\0' || WideCharToMultiByte(CP_UTF8, 0, w, -1, name,
-	    sizeof(name), NULL, NULL) <= 0)
+	/* The whole name says which: a base alone may pass for UTF-8. */
+	if (r->charset == 0 && widen(r->dec.name, w) == 0)
+		widen(base, w);
+	else if (MultiByteToWideChar((UINT)r->codepage, MB_ERR_INVALID_CHARS,
+	    base, -1, w, QUILL_PATH_BYTES) <= 0)
+		return failure(p, "%s\\%s: not a name in code page %d",
+		    shown_path(p->dir), quill_show(base), r->codepage);
+	if (WideCharToMultiByte(CP_UTF8, 0, w, -1, name, sizeof(name), NULL,
+	    NULL) <= 0)
 		return failure(p, "%s\\%s: path too long", shown_path(p->dir),
 		    quill_show(base));
 	for (n = 0;; n++) {
@@ -811,10 +816,25 @@ utf8_args(int argc, wchar_t *wargv[])
 	return argv;
 }
 
+/*
+ * Returns name as UTF-8 text: itself when it is UTF-8, else converted from
+ * the system's code page when it is text there, else itself. The result
+ * lives in a static buffer until the next call.
+ */
 const char *
 quill_text(const char *name)
 {
-	return name;
+	static wchar_t w[QUILL_PATH_BYTES];
+	/* A code page's character, one or two bytes, is one unit of UTF-16,
+	   three bytes of UTF-8 at most. */
+	static char text[3 * QUILL_PATH_BYTES];
+
+	if (widen(name, w) == 0 || MultiByteToWideChar(CP_ACP,
+	    MB_ERR_INVALID_CHARS, name, -1, w, QUILL_PATH_BYTES) <= 0 ||
+	    WideCharToMultiByte(CP_UTF8, 0, w, -1, text, sizeof(text), NULL,
+	    NULL) <= 0)
+		return name;
+	return text;
 }
 
 int
@@ -860,12 +880,16 @@ wmain(int argc, wchar_t *wargv[])
 	staged = make_file(&port);
 	port.fd = connect_sender(o.host, o.port, o.wait);
 
-	/* Receive: the core keeps the file only when the stream is whole. */
+	/*
+	 * Receive: the core keeps the file only when the stream is whole, and
+	 * splits a name that is not UTF-8 on the code page's characters.
+	 */
+	r.codepage = (int)GetACP();
 	if ((res = quill_receive(&r, &port, buf, sizeof(buf))) != QUILL_SAVED)
 		die("%s", quill_why(&r, res, port.timeout, port.failed));
 	/* Saved: say where */
 	closesocket(port.fd);
-	printf("received %s: %d bytes, saved as %s\n",
+	quill_line(stdout, "received %s: %d bytes, saved as %s",
 	    quill_show(quill_text(r.dec.name)),
 	    r.dec.size, shown_path(port.path));
 	return 0;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -233,12 +234,14 @@ protected:
 
 TEST_F(Recv, SavesUnderTheBaseName)
 {
-	const std::vector<std::string> cp932 = { "--charset", "CP932" };
+	const std::map<std::string, std::string> charset = { { "ja_JP.UTF-8", "CP932" },
+	    { "zh_CN.UTF-8", "GBK" }, { "zh_TW.UTF-8", "BIG5" } };
 	struct {
 		std::string name, shown, base;
 		size_t size;
 		int fat32 = 0;	// FAT32's errno for the name (0: stores it)
-		std::vector<std::string> args = {};	// --charset, on Linux
+		// The name's code page: Wine's locale for it; on Linux, a --charset.
+		const char *locale = nullptr;
 		bool hint = false;	// says to give --charset
 	} cases[] = {
 		{ "data.bin", "data.bin", "data.bin", 4196 },
@@ -250,26 +253,40 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ "-dash .hidden ümlaut €.txt", "-dash .hidden ümlaut €.txt",
 		  "-dash .hidden ümlaut €.txt", 3, EPERM },
 		{ ".dot", ".dot", ".dot", 1 },
-		// Split on the characters of --charset, saved in UTF-8.
-		{ "\x83\x5c\x83\x74\x83\x67.txt", "ソフト.txt", "ソフト.txt", 5, EPERM, cp932 },
-		{ "\x95\x5c\x8e\xa6\x83\x65\x83\x58\x83\x67.bin", "表示テスト.bin",
-		  "表示テスト.bin", 4097, EPERM, cp932 },
-		{ "C:\\Users\\a\\\x83\x5c\x83\x74\x83\x67\x8a\x4a\x94\xad\\\x97\x5c\x92\xe8"
-		  "\x95\x5c.xlsx", "C:\\\\Users\\\\a\\\\ソフト開発\\\\予定表.xlsx", "予定表.xlsx", 6,
-		  EPERM, cp932 },
-		{ "\x94\x84\x8f\xe3\x95\x5c", "売上表", "売上表", 7, EPERM, cp932 },
-		{ "a\\\xdf\x5c.txt", "a\\\\運.txt", "運.txt", 8, EPERM, { "--charset", "GBK" } },
-		{ "\xb3\x5c.txt", "許.txt", "許.txt", 9, EPERM, { "--charset", "BIG5" } },
-		{ "あ/ソフト.txt", "あ/ソフト.txt", "ソフト.txt", 10, EPERM, cp932 },	// UTF-8
-		{ "\x83\x5c" "abc.txt", "\\x83\\\\abc.txt", "abc.txt", 11, 0, {}, true },
+		// A second byte 0x5c is no '\\'.
+		{ "\x83\\\x83t\x83g.txt", "ソフト.txt", "ソフト.txt", 3, EPERM, "ja_JP.UTF-8" },
+		{ "\x95\\\x8e\xa6\x83" "e\x83X\x83g.bin", "表示テスト.bin", "表示テスト.bin", 70000,
+		  EPERM, "ja_JP.UTF-8" },
+		{ "C:\\Users\\a\\\x83\\\x83t\x83g\x8a" "J\x94\xad\\\x97\\\x92\xe8\x95\\.xlsx",
+		  "C:\\\\Users\\\\a\\\\ソフト開発\\\\予定表.xlsx", "予定表.xlsx", 10, EPERM, "ja_JP.UTF-8" },
+		{ "\x94\x84\x8f\xe3\x95\\", "売上表", "売上表", 1, EPERM, "ja_JP.UTF-8" },
+		{ "x\x81", "x\\x81", "", 1, 0, "ja_JP.UTF-8" },	// a lead byte cut off
+		// Half-width katakana that would pass for UTF-8 alone: "Ⱥ.jpg".
+		{ "\x8e\xca\x90^\\\xc8\xba.jpg", "写真\\\\ﾈｺ.jpg", "ﾈｺ.jpg", 1, EPERM, "ja_JP.UTF-8" },
+		{ "\xd5\\\xd0\xc5.txt", "誠信.txt", "誠信.txt", 1, EPERM, "zh_CN.UTF-8" },	// 936
+		{ "\xa5\\\xbd\xd2\xaa\xed.txt", "功課表.txt", "功課表.txt", 1, EPERM, "zh_TW.UTF-8" },	// 950
+		{ "\xb3\\.txt", "許.txt", "許.txt", 9, EPERM, "zh_TW.UTF-8" },
+		{ "あ/ソフト.txt", "あ/ソフト.txt", "ソフト.txt", 10, EPERM, "ja_JP.UTF-8" },	// UTF-8
+		{ "\x83\x5c" "abc.txt", "\\x83\\\\abc.txt", "abc.txt", 11, 0, nullptr, true },
 	};
 	mode_t old = umask(027);	// the saved file follows it
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
-		if ((c.hint && recv.wine) || (!c.args.empty() && !charsets()))
+		if ((c.hint && recv.wine) || (c.locale != nullptr && !recv.wine && !charsets()))
 			continue;	// Windows reads its code page
+		std::vector<std::string> args;
+		if (c.locale != nullptr && !recv.wine)
+			args = { "--charset", charset.at(c.locale) };
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data), c.args);
+		Outcome o = run(stream_of(c.name, data), args, { "LC_ALL=" + std::string(c.locale ?
+		    c.locale : "C.UTF-8"), "LOCPATH=" + std::string(env_or("QUILL_LOCPATH", "")) });
+		if (c.base.empty()) {	// no text in the code page
+			EXPECT_EQ(o.err, "quillrecv: " + (recv.wine ? at(out_, c.shown) + ": not a name "
+			    "in code page 932\n" : out_ + "/" + c.shown + ": not a name in CP932 (" +
+			    strerror(EILSEQ) + ")\n"));
+			EXPECT_TRUE(o.code == 1 && saved().empty());
+			continue;
+		}
 		if (int e = refused(c.fat32, 0)) {
 			expect_refused(o, c.base, e);
 			continue;
@@ -372,8 +389,8 @@ TEST_F(Recv, HostileNames)
 			std::string as = c.windows, seen = as;	// its C1 control escaped
 			if (seen.find("\xc2\x90") != std::string::npos)
 				seen.replace(seen.find("\xc2\x90"), 2, "\\xc2\\x90");
-			EXPECT_EQ(o.out, "received " + c.shown + ": 1 bytes, saved as " +
-			    at(out_, seen) + "\n");
+			EXPECT_EQ(o.out, "received " + seen + ": 1 bytes, saved as " +
+			    at(out_, seen) + "\n");	// read in the code page too
 			EXPECT_EQ(saved(), std::set<std::string>{ as });
 			std::filesystem::remove(out_ + "/" + as);
 			continue;
@@ -595,9 +612,6 @@ TEST_F(Recv, LocalFailures)
 		{ "path too long in UTF-8", std::string(12, '\xb1'), { "--output", deep, "--charset",
 		  "CP932" }, "pid=4242", deep + "/ｱｱｱｱｱｱｱｱｱｱｱｱ: path too long", false, true, false,
 		  false, {}, true },	// 12 bytes as sent, 36 in UTF-8
-		{ "not a name in --charset", "d/\xff.txt", { "--charset", "CP932" }, "", out_ +
-		  "/\\xff.txt: not a name in CP932 (" + strerror(EILSEQ) + ")", false, true,
-		  false, false, {}, true },
 		{ "no /proc", "f", {}, "", "", false, true, false, false, no_proc, true },
 		{ "poll fails", "f", {}, "poll=14", "poll: Bad address", false },
 		{ "refused 5 times, 100 ms apart", "f", { "--wait", "1" }, "connect=5", "", false },
