@@ -115,7 +115,7 @@ die(const char *fmt, ...)
 	quill_vwarnx(fmt, ap);
 	va_end(ap);
 	if (also != NULL)
-		fprintf(stderr, "quillrecv: %s\n", also);
+		quill_line(stderr, "quillrecv: %s", also);
 	exit(1);
 }
 
@@ -544,8 +544,8 @@ to_text(char *out, size_t size, const char *s)
 static int
 charset_rule(const char *name)
 {
-	fprintf(stderr, "quillrecv: bad --charset: %s: a statically linked "
-	    "quillrecv reads names as UTF-8 only\n", name);
+	quill_line(stderr, "quillrecv: bad --charset: %s: a statically linked "
+	    "quillrecv reads names as UTF-8 only", name);
 	exit(2);
 }
 #else
@@ -582,8 +582,8 @@ charset_rule(const char *name)
 	if (fits932 || fits936)
 		return fits932 ? 932 : 936;
 refuse:
-	fprintf(stderr, "quillrecv: bad --charset: %s: not a character set "
-	    "quillrecv reads names in\n", name);
+	quill_line(stderr, "quillrecv: bad --charset: %s: not a character set "
+	    "quillrecv reads names in", name);
 	exit(2);
 }
 #endif
@@ -812,7 +812,7 @@ main(int argc, char *argv[])
 	    r.dec.size, quill_show(port.path));
 	if (also != NULL) {
 		fflush(stdout);
-		fprintf(stderr, "quillrecv: %s\n", also);
+		quill_line(stderr, "quillrecv: %s", also);
 	}
 	return 0;
 }
