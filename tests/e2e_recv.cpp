@@ -240,8 +240,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		std::string name, shown, base;
 		size_t size;
 		int fat32 = 0;	// FAT32's errno for the name (0: stores it)
-		// The name's code page: Wine's locale for it; on Linux, a --charset.
-		const char *locale = nullptr;
+		const char *locale = nullptr;	// Wine's for its code page; Linux takes --charset
 		bool hint = false;	// says to give --charset
 	} cases[] = {
 		{ "data.bin", "data.bin", "data.bin", 4196 },
@@ -274,16 +273,15 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		SCOPED_TRACE(c.name);
 		if ((c.hint && recv.wine) || (c.locale != nullptr && !recv.wine && !charsets()))
 			continue;	// Windows reads its code page
-		std::vector<std::string> args;
-		if (c.locale != nullptr && !recv.wine)
-			args = { "--charset", charset.at(c.locale) };
 		std::string data = pattern(c.size, 9);
-		Outcome o = run(stream_of(c.name, data), args, { "LC_ALL=" + std::string(c.locale ?
-		    c.locale : "C.UTF-8"), "LOCPATH=" + std::string(env_or("QUILL_LOCPATH", "")) });
+		Outcome o = run(stream_of(c.name, data), c.locale && !recv.wine ?
+		    std::vector<std::string>{ "--charset", charset.at(c.locale) } : std::vector<std::string>{},
+		    { "LC_ALL=" + std::string(c.locale ? c.locale : "C.UTF-8"), "LOCPATH=" +
+		    std::string(env_or("QUILL_LOCPATH", "")) });
 		if (c.base.empty()) {	// no text in the code page
-			EXPECT_EQ(o.err, "quillrecv: " + (recv.wine ? at(out_, c.shown) + ": not a name "
-			    "in code page 932\n" : out_ + "/" + c.shown + ": not a name in CP932 (" +
-			    strerror(EILSEQ) + ")\n"));
+			EXPECT_EQ(o.err, "quillrecv: " + (recv.wine ? at(out_, c.shown) + ": not a name in "
+			    "code page 932" : out_ + "/" + c.shown + ": not a name in CP932 (" +
+			    strerror(EILSEQ) + ")") + "\n");
 			EXPECT_TRUE(o.code == 1 && saved().empty());
 			continue;
 		}
