@@ -265,6 +265,7 @@ TEST_F(Recv, SavesUnderTheBaseName)
 		{ "\xd5\\\xd0\xc5.txt", "誠信.txt", "誠信.txt", 1, EPERM, "zh_CN.UTF-8" },	// 936
 		{ "\xa5\\\xbd\xd2\xaa\xed.txt", "功課表.txt", "功課表.txt", 1, EPERM, "zh_TW.UTF-8" },	// 950
 		{ "\xb3\\.txt", "許.txt", "許.txt", 9, EPERM, "zh_TW.UTF-8" },
+		{ "\xb1\\x.txt", "ｱ\\\\x.txt", "x.txt", 1, 0, "ja_JP.UTF-8" },	// ｱ is one byte
 		{ "あ/ソフト.txt", "あ/ソフト.txt", "ソフト.txt", 10, EPERM, "ja_JP.UTF-8" },	// UTF-8
 		{ "\x83\x5c" "abc.txt", "\\x83\\\\abc.txt", "abc.txt", 11, 0, nullptr, true },
 	};
