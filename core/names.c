@@ -219,12 +219,23 @@ quill_charset(const char *name, int codepage)
 		return 0;
 	/*@
 	  loop invariant 0 <= i <= len;
+	  loop invariant \forall integer j; 0 <= j < i ==>
+	    quill_utf8_at((char *)name, j, len) ||
+	    (quill_width(name[j - 1]) >= 2 &&
+	      quill_utf8_at((char *)name, j - 1, len)) ||
+	    (quill_width(name[j - 2]) >= 3 &&
+	      quill_utf8_at((char *)name, j - 2, len)) ||
+	    (quill_width(name[j - 3]) >= 4 &&
+	      quill_utf8_at((char *)name, j - 3, len));
 	  loop assigns i, n;
 	  loop variant len - i;
 	*/
-	for (i = 0; i < len; i += n)
+	for (i = 0; i < len; i += n) {
 		if ((n = utf8_at(name, i, len)) == 0)
 			return codepage;
+		/*@ assert quill_utf8_at((char *)name, i, len) &&
+		      n == quill_width(name[i]); */
+	}
 	return 0;
 }
 

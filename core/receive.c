@@ -119,6 +119,7 @@ take(struct quill_receiver *r, const unsigned char *buf, size_t n)
 	for (k = 0; k < n; ) {
 		k += quill_decoder_feed(&r->dec, buf + k, n - k, &data,
 		    &datalen);
+		/*@ assert r->opened == quill_opens; */
 		if (r->dec.stage == QUILL_FAILED)
 			return end(r, QUILL_BAD_STREAM, r->dec.error);
 		/* The header is whole: before any data, the name. */
