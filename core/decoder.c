@@ -110,6 +110,35 @@ take_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
 }
 
 /*
+ * Stores the byte at from in name[k], copied, not converted to char: how
+ * name[0 .. k] is read is as before.
+ */
+/*@
+  requires \valid(name + k) && \valid_read(from);
+  requires \separated(name + k, from);
+  assigns name[k];
+  ensures \forall integer cp, j; 0 <= j <= k ==>
+    (quill_trail(name, cp, j) <==> \old(quill_trail(name, cp, j)));
+*/
+static void
+store(char *name, size_t k, const unsigned char *from)
+{
+	memcpy(name + k, from, 1);
+	/*@ ghost
+	  size_t j;
+	  /@
+	    loop invariant 0 <= j <= k;
+	    loop invariant \forall integer cp, m; 0 <= m <= j ==>
+	      (quill_trail(name, cp, m) <==> \at(quill_trail(name, cp, m), Pre));
+	    loop assigns j;
+	    loop variant k - j;
+	  @/
+	  for (j = 0; j < k; j++)
+	    ;
+	*/
+}
+
+/*
  * Takes bytes of a name too long to keep whole: name keeps what follows
  * its last '/' or '\' so far. Checks the whole name once its last byte is
  * in: then the stage is QUILL_SIZE, or QUILL_FAILED when the name breaks a
@@ -120,13 +149,14 @@ take_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
   requires \valid(d) && d->stage == QUILL_NAME && d->cut == 1;
   requires quill_length_ok(d) && d->have < d->namelen;
   requires d->kept < QUILL_MAX_NAME && quill_kept_base(d, d->kept);
+  requires quill_kept_trail(d);
   requires len > 0 && \valid_read(buf + (0 .. len - 1));
   requires \separated(d, buf + (0 .. len - 1));
   assigns d->name[0 .. QUILL_MAX_NAME - 1], d->have, d->kept, d->zero,
-    d->over, d->stage, d->error;
+    d->over, d->trail, d->stage, d->error;
   ensures d->stage == QUILL_NAME ==> \result == len &&
     d->have < d->namelen && d->kept < QUILL_MAX_NAME &&
-    quill_kept_base(d, d->kept);
+    quill_kept_base(d, d->kept) && quill_kept_trail(d);
   ensures d->stage == QUILL_SIZE ==> 0 < \result <= len && d->have == 0 &&
     quill_name_ok(d);
   ensures d->stage == QUILL_FAILED ==> \result == 0 && d->error != \null;
@@ -144,44 +174,57 @@ take_cut_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
 	  loop invariant 0 <= i <= len;
 	  loop invariant d->stage == QUILL_NAME && d->have < d->namelen;
 	  loop invariant d->kept < QUILL_MAX_NAME && quill_kept_base(d, d->kept);
-	  loop assigns i, c, d->name[0 .. QUILL_MAX_NAME - 1], d->have,
-	    d->kept, d->zero, d->over;
+	  loop invariant quill_kept_trail(d);
+	  loop assigns i, c, trail, d->name[0 .. QUILL_MAX_NAME - 1], d->have,
+	    d->kept, d->zero, d->over, d->trail;
 	  loop variant len - i;
 	*/
 	for (i = 0; i < len; i++) {
+		/* Stored past what is kept, and kept only when it belongs. */
+		store(d->name, d->kept, buf + i);
+		/*@ assert quill_kept_base(d, d->kept); */
+		/*@ assert quill_kept_trail(d); */
+		c = d->name[d->kept];
 		if (d->have + 1 == (size_t)d->namelen) {
 			/* Its last byte: the checks of a whole name, in order. */
-			if (buf[i] != '\0')
+			if (c != '\0')
 				return fail(d, "name without its final zero");
 			if (d->zero)
 				return fail(d, "name with a zero inside");
 			if (d->over)
 				return fail(d, "base name longer than this "
 				    "receiver keeps");
-			d->name[d->kept++] = '\0';
+			/*@ assert quill_kept_base(d, d->kept) &&
+			      d->name[d->kept] == '\0'; */
+			d->kept++;
+			/*@ assert quill_kept_base(d, d->kept - 1); */
 			d->have = 0;
 			d->stage = QUILL_SIZE;
+			/*@ assert quill_name_ok(d); */
 			return i + 1;
 		}
 		d->have++;
-		/*
-		 * Copied, not converted to char; stored past what is kept,
-		 * and kept only when it belongs.
-		 */
-		memcpy(d->name + d->kept, buf + i, 1);
-		c = d->name[d->kept];
 		trail = d->trail;
 		d->trail = !trail && QUILL_LEAD(d->codepage, (unsigned char)c);
-		if (!trail && (c == '/' || c == '\\')) {
-			/* What came before names a folder: dropped. */
+		if (c == '\0' || (!trail && (c == '/' || c == '\\'))) {
+			/*
+			 * What came before names a folder, or the name fails
+			 * for its zero: dropped, and read afresh after.
+			 */
+			if (c == '\0')
+				d->zero = 1;
 			d->kept = 0;
 			d->over = 0;
-		} else if (c == '\0')
-			d->zero = 1;
-		else if (d->kept + 1 == QUILL_MAX_NAME)
+			/*@ assert d->trail == 0; */
+			/*@ assert !quill_trail(&d->name[0], d->codepage, 0); */
+		} else if (d->kept + 1 == QUILL_MAX_NAME)
 			d->over = 1;	/* no room left for its zero */
-		else
+		else {
+			/*@ assert !quill_sep(&d->name[0], d->codepage, d->kept); */
+			/*@ assert d->trail != 0 <==>
+			      quill_trail(&d->name[0], d->codepage, d->kept + 1); */
 			d->kept++;
+		}
 	}
 	return len;
 }

@@ -66,6 +66,14 @@ struct quill_decoder {
     \forall integer i; 0 <= i < n ==>
       d->name[i] != '\0' && !quill_sep(&d->name[0], d->codepage, i);
 
+  // While a cut name's part so far fits, trail says whether the byte
+  // that would follow it in name is the second of a character; once it
+  // does not, name is full.
+  predicate quill_kept_trail(struct quill_decoder *d) =
+    d->over == 0 ?
+      (d->trail != 0 <==> quill_trail(&d->name[0], d->codepage, d->kept)) :
+      d->kept + 1 == QUILL_MAX_NAME;
+
   // A name length the decoder takes, and how it keeps such a name: whole
   // when it fits in name, else cut.
   predicate quill_length_ok(struct quill_decoder *d) =
@@ -96,7 +104,7 @@ struct quill_decoder {
     (d->stage == QUILL_NAMELEN ==> d->have < QUILL_FIELD) &&
     (d->stage == QUILL_NAME ==> quill_length_ok(d) && d->have < d->namelen &&
       (d->cut == 1 ==> d->kept < QUILL_MAX_NAME &&
-        quill_kept_base(d, d->kept))) &&
+        quill_kept_base(d, d->kept) && quill_kept_trail(d))) &&
     (d->stage == QUILL_SIZE ==> d->have < QUILL_FIELD && quill_name_ok(d)) &&
     (d->stage < QUILL_DATA ==> d->received == 0) &&
     (d->stage == QUILL_DATA ==>
@@ -152,7 +160,7 @@ void	quill_decoder_init(struct quill_decoder *d);
   behavior name_length:
     assumes len > 0 && d->stage == QUILL_NAMELEN;
     assigns d->field[0 .. QUILL_FIELD - 1], d->have, d->namelen, d->kept,
-      d->cut, d->zero, d->over, d->stage, d->error, *datalen;
+      d->cut, d->zero, d->over, d->trail, d->stage, d->error, *datalen;
     ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
     ensures d->stage == QUILL_NAMELEN || d->stage == QUILL_NAME ||
       d->stage == QUILL_FAILED;
@@ -166,7 +174,7 @@ void	quill_decoder_init(struct quill_decoder *d);
   behavior cut_name:
     assumes len > 0 && d->stage == QUILL_NAME && d->cut != 0;
     assigns d->name[0 .. QUILL_MAX_NAME - 1], d->have, d->kept, d->zero,
-      d->over, d->stage, d->error, *datalen;
+      d->over, d->trail, d->stage, d->error, *datalen;
     ensures (\result > 0 || d->stage == QUILL_FAILED) && *datalen == 0;
     ensures d->stage == QUILL_NAME || d->stage == QUILL_SIZE ||
       d->stage == QUILL_FAILED;

@@ -219,14 +219,50 @@ quill_charset(const char *name, int codepage)
 		return 0;
 	/*@
 	  loop invariant 0 <= i <= len;
+	  loop invariant \forall integer j; 0 <= j < i ==>
+	    quill_utf8_at((char *)name, j, len) ||
+	    (quill_width(name[j - 1]) >= 2 &&
+	      quill_utf8_at((char *)name, j - 1, len)) ||
+	    (quill_width(name[j - 2]) >= 3 &&
+	      quill_utf8_at((char *)name, j - 2, len)) ||
+	    (quill_width(name[j - 3]) >= 4 &&
+	      quill_utf8_at((char *)name, j - 3, len));
 	  loop assigns i, n;
 	  loop variant len - i;
 	*/
-	for (i = 0; i < len; i += n)
+	for (i = 0; i < len; i += n) {
 		if ((n = utf8_at(name, i, len)) == 0)
 			return codepage;
+		/*@ assert quill_utf8_at((char *)name, i, len) &&
+		      n == quill_width(name[i]); */
+	}
 	return 0;
 }
+
+/*@ ghost
+  // What follows a separator, read on its own, is read as in the whole:
+  // a separator is no lead byte, so the reading starts afresh after it.
+  /@
+    requires b <= n;
+    requires b == 0 || s[b - 1] == '/' || s[b - 1] == '\\';
+    requires \forall integer j; b <= j < n ==> !quill_sep(s, cs, j);
+    assigns \nothing;
+    ensures \forall integer j; 0 <= j < n - b ==> !quill_sep(s + b, cs, j);
+  @/
+  static void quill_afresh(char *s, int cs, size_t b, size_t n) {
+    size_t i;
+    /@
+      loop invariant b <= i <= n;
+      loop invariant quill_trail(s + b, cs, i - b) <==> quill_trail(s, cs, i);
+      loop invariant \forall integer j; 0 <= j < i - b ==>
+        !quill_sep(s + b, cs, j);
+      loop assigns i;
+      loop variant n - i;
+    @/
+    for (i = b; i < n; i++)
+      ;
+  }
+*/
 
 const char *
 quill_base_name(const char *name, int charset, const char **why)
@@ -249,6 +285,8 @@ quill_base_name(const char *name, int charset, const char **why)
 			b = i + 1;
 		trail = !trail && QUILL_LEAD(charset, (unsigned char)name[i]);
 	}
+	/*@ ghost quill_afresh((char *)name, charset, b, len); */
+	/*@ assert strlen(name + b) == len - b; */
 	*why = "names no file";
 	if (b == len || (name[b] == '.' && (b + 1 == len ||
 	    (name[b + 1] == '.' && b + 2 == len))))

@@ -78,6 +78,19 @@ extern "C" {
   predicate quill_shown{L}(char *s, integer n) =
     \forall integer j; 0 <= j < n ==> quill_at(s, j, n);
 
+  // s[p] starts a UTF-8 character that ends before s[n].
+  predicate quill_utf8_at{L}(char *s, integer p, integer n) =
+    0 <= p && p + quill_width(s[p]) <= n && quill_utf8(s, p, quill_width(s[p]));
+
+  // s[0 .. n - 1] is UTF-8: each byte is of a character that starts 0 to
+  // 3 bytes before it.
+  predicate quill_utf8_text{L}(char *s, integer n) =
+    \forall integer j; 0 <= j < n ==>
+      quill_utf8_at(s, j, n) ||
+      (quill_width(s[j - 1]) >= 2 && quill_utf8_at(s, j - 1, n)) ||
+      (quill_width(s[j - 2]) >= 3 && quill_utf8_at(s, j - 2, n)) ||
+      (quill_width(s[j - 3]) >= 4 && quill_utf8_at(s, j - 3, n));
+
   // x is a lead byte of code page cp: it and the byte after it are one
   // character. Only the double-byte code pages have any.
   predicate quill_lead(integer cp, char x) =
@@ -131,6 +144,9 @@ size_t	quill_escape(char *out, size_t size, const char *s);
   ensures \result == 0 || \result == codepage;
   ensures (codepage != 932 && codepage != 936 && codepage != 949 &&
     codepage != 950) ==> \result == 0;
+  ensures \result == 0 && (codepage == 932 || codepage == 936 ||
+    codepage == 949 || codepage == 950) ==>
+    quill_utf8_text((char *)name, strlen(name));
 */
 int	quill_charset(const char *name, int codepage);
 

@@ -21,7 +21,7 @@ quill_receive(struct quill_receiver *r, void *port, unsigned char *buf,
 	  loop invariant quill_going(r, quill_opens, quill_commits,
 	    quill_discards, quill_data);
 	  loop assigns n, buf[0 .. size - 1], r->dec, r->base, r->opened,
-	    r->why, r->written, r->total, r->result, quill_opens,
+	    r->why, r->written, r->total, r->result, r->charset, quill_opens,
 	    quill_discards, quill_closed, quill_data;
 	*/
 	for (;;) {

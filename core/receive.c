@@ -35,7 +35,7 @@ end(struct quill_receiver *r, enum quill_result res, const char *why)
   requires \valid(r) && quill_decoder_ok(&r->dec);
   requires r->dec.stage == QUILL_DATA;
   requires r->opened == 0 && quill_opens == 0;
-  assigns r->base, r->opened, r->why, quill_opens;
+  assigns r->base, r->opened, r->why, r->charset, quill_opens;
   ensures quill_decoder_ok(&r->dec);
   ensures r->opened == quill_opens;
   ensures \result == 0 <==> quill_opens == 1;
@@ -58,8 +58,7 @@ open_file(struct quill_receiver *r)
 	b = (size_t)(base - r->dec.name);
 	/*@ assert strlen(&r->dec.name[0] + b) == strlen(&r->dec.name[0]) - b; */
 	/*@ assert \forall integer k; 0 <= k < strlen(&r->dec.name[0]) - b ==>
-	      (&r->dec.name[0] + b)[k] != '/' &&
-	      (&r->dec.name[0] + b)[k] != '\\' &&
+	      !quill_sep(&r->dec.name[0] + b, r->charset, k) &&
 	      (unsigned char)(&r->dec.name[0] + b)[k] >= 0x20 &&
 	      (unsigned char)(&r->dec.name[0] + b)[k] != 0x7f; */
 	if (quill_port_open(r, r->dec.name + b) != 0) {
@@ -86,8 +85,8 @@ open_file(struct quill_receiver *r)
   requires quill_opens == 1 <==> r->dec.stage == QUILL_DATA;
   requires quill_commits == 0 && quill_discards == 0;
   requires r->written == r->dec.received && quill_data == r->dec.received;
-  assigns r->dec, r->base, r->opened, r->why, r->written, quill_opens,
-    quill_discards, quill_data;
+  assigns r->dec, r->base, r->opened, r->why, r->written, r->charset,
+    quill_opens, quill_discards, quill_data;
   ensures quill_decoder_ok(&r->dec);
   ensures r->opened == quill_opens && (quill_opens == 0 || quill_opens == 1);
   ensures \result == 0 ==> r->dec.stage != QUILL_FAILED &&
@@ -114,12 +113,13 @@ take(struct quill_receiver *r, const unsigned char *buf, size_t n)
 	  loop invariant r->written == r->dec.received;
 	  loop invariant quill_data == r->dec.received;
 	  loop assigns k, data, datalen, res, r->dec, r->base, r->opened,
-	    r->why, r->written, quill_opens, quill_data;
+	    r->why, r->written, r->charset, quill_opens, quill_data;
 	  loop variant n - k;
 	*/
 	for (k = 0; k < n; ) {
 		k += quill_decoder_feed(&r->dec, buf + k, n - k, &data,
 		    &datalen);
+		/*@ assert r->opened == quill_opens; */
 		if (r->dec.stage == QUILL_FAILED)
 			return end(r, QUILL_BAD_STREAM, r->dec.error);
 		/* The header is whole: before any data, the name. */

@@ -178,7 +178,7 @@ void	quill_begin(struct quill_receiver *r, void *port);
     quill_over(r, quill_opens, quill_commits, quill_discards, quill_closed,
       quill_data);
   assigns r->dec, r->base, r->opened, r->why, r->written, r->total,
-    r->result, quill_opens, quill_discards, quill_data;
+    r->result, r->charset, quill_opens, quill_discards, quill_data;
   ensures \result == r->result;
   ensures quill_going(r, quill_opens, quill_commits, quill_discards,
       quill_data) ||

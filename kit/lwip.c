@@ -274,6 +274,15 @@ show_name(FILE *f, const struct quill_decoder *d)
 	show(f, d->name);
 }
 
+/*
+ * The code page the senders' names are in when they are not UTF-8 (names.h):
+ * 932, 936, 949 or 950 where they run Windows in Japanese, Chinese or
+ * Korean, 0 for one byte a character. A device sets it with -D.
+ */
+#ifndef QUILL_CODEPAGE
+#define QUILL_CODEPAGE	0
+#endif
+
 int
 main(int argc, char *argv[])
 {
@@ -318,6 +327,7 @@ main(int argc, char *argv[])
 		return 1;
 	}
 	port.out = -1;
+	r.codepage = QUILL_CODEPAGE;	/* kept by quill_begin */
 	quill_begin(&r, &port);
 
 	/* Connect; from here on, lwIP's thread calls the rest. */

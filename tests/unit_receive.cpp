@@ -15,6 +15,8 @@
 #define T300	T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 \
 		T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10 T10
 
+/* A row without a code page and a base name has 0 and a.txt. */
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 /*
  * A case: the stream read hands out, at most piece bytes a read, and what
  * read returns after it; the result; r->why|the data written|the port's
@@ -23,6 +25,7 @@
 static const struct row {
 	const char *in; size_t inlen, piece; long end;
 	enum quill_result want; const char *outcome;
+	int codepage; const char *base;	/* the port's; what is stored */
 } rows[] = {
 	{ S(H "\3\0\0\0abc"), 1, QUILL_CLOSED, QUILL_SAVED, "|abc|owwwc" },
 	{ S("\10\0\0\0d/a.txt\0\3\0\0\0abc"), 64, QUILL_CLOSED, QUILL_SAVED, "|abc|owc" },
@@ -40,11 +43,19 @@ static const struct row {
 	{ S(H "\3\0\0\0ab"), 1, QUILL_READFAIL, QUILL_READ_FAILED, "the connection failed|ab|owwd" },
 	{ S(H "\3\0\0\0abc"), 64, MORE, QUILL_READ_FAILED, "the connection failed|abc|owd" },
 	{ S(H "\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc" },	/* after a failure */
+	{ S("\13\0\0\0\x83\x5c\x83\x74\x83\x67.txt\0\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc", 932, "\x83\x5c\x83\x74\x83\x67.txt" },
+	{ S("\42\0\0\0C:\\Users\\a\\\x83\x5c\x83\x74\x83\x67\x8a\x4a\x94\xad\\\x97\x5c\x92\xe8\x95\x5c.xlsx\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 932, "\x97\x5c\x92\xe8\x95\x5c.xlsx" },
+	{ S("\7\0\0\0\x94\x84\x8f\xe3\x95\x5c\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 932, "\x94\x84\x8f\xe3\x95\x5c" },
+	{ S("\5\0\0\0d\\\x81\x5c\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 936, "\x81\x5c" },
+	{ S("\13\0\0\0\xb3\x5c\xa5\x5c\xbb\x5c.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 950, "\xb3\x5c\xa5\x5c\xbb\x5c.txt" },
+	{ S("\13\0\0\0\x83\x5c\x83\x74\x83\x67.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 0, "\x83\x74\x83\x67.txt" },
+	{ S("\12\0\0\0\xe3\x81\x81/x.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 932, "x.txt" },
 #if QUILL_MAX_NAME < 300		/* names longer than a small device keeps */
 	{ S("\66\1\0\0C:\\" T300 "\\a.txt\0\3\0\0\0abc"), 1, QUILL_CLOSED, QUILL_SAVED, "|abc|owwwc" },
 	{ S("\57\1\0\0d/" T300 "\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "base name longer than this receiver keeps||" },
 	{ S("\64\1\0\0" T300 "\0/a.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "name with a zero inside||" },
 	{ S("\64\1\0\0" T300 "x/a.txt!\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "name without its final zero||" },
+	{ S("\73\1\0\0C:\\" T300 "\\\x83\x5c\x83\x74\x83\x67.txt\0\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc", 932, "\x83\x5c\x83\x74\x83\x67.txt" },
 #endif
 }, *w;					/* the row being run */
 #define ROWS	(sizeof(rows) / sizeof(rows[0]))
@@ -78,11 +89,11 @@ quill_port_read(struct quill_receiver *r, unsigned char *buf, size_t len)
 	return r->port == &w ? (long)n : QUILL_READFAIL;
 }
 
-/* Every row names a.txt, one in a folder. */
+/* The row's base name, a.txt unless it says. */
 int quill_port_open(struct quill_receiver *r, const char *base)
-{ return call(r, 'o') || strcmp(base, "a.txt") != 0 ? -1 : 0; }
+{ return call(r, 'o') || strcmp(base, w->base ? w->base : "a.txt") ? -1 : 0; }
 int quill_port_commit(struct quill_receiver *r)
-{ return call(r, 'c') || strcmp(r->base, "a.txt") != 0 ? -1 : 0; }
+{ return call(r, 'c') || strcmp(r->base, w->base ? w->base : "a.txt") ? -1 : 0; }
 void quill_port_discard(struct quill_receiver *r) { call(r, 'd'); }
 
 int
@@ -117,6 +128,7 @@ main(void)
 		w = rows + i % ROWS;
 		pushed = i >= ROWS;
 		memset(&p, 0, sizeof(p));
+		r.codepage = w->codepage;
 		if (!pushed) {
 			res = quill_receive(&r, &w, buf, sizeof(buf));
 		} else if (w->end != MORE) {
