@@ -206,7 +206,7 @@ take_cut_name(struct quill_decoder *d, const unsigned char *buf, size_t len)
 		d->have++;
 		trail = d->trail;
 		d->trail = !trail && QUILL_LEAD(d->codepage, (unsigned char)c);
-		if (c == '\0' || (!trail && (c == '/' || c == '\\'))) {
+		if (c == '\0' || c == '/' || (!trail && c == '\\')) {
 			/*
 			 * What came before names a folder, or the name fails
 			 * for its zero: dropped, and read afresh after.

@@ -270,7 +270,10 @@ quill_base_name(const char *name, int charset, const char **why)
 	size_t len = strlen(name), b = 0, i;
 	int trail = 0;
 
-	/* A second byte is never a separator, even when it is 0x5c. */
+	/*
+	 * A second byte 0x5c is no separator; a '/' always is, being no code
+	 * page's second byte: so UTF-8 folders go whatever bytes precede it.
+	 */
 	/*@
 	  loop invariant 0 <= b <= i <= len;
 	  loop invariant trail != 0 <==> quill_trail((char *)name, charset, i);
@@ -281,7 +284,7 @@ quill_base_name(const char *name, int charset, const char **why)
 	  loop variant len - i;
 	*/
 	for (i = 0; i < len; i++) {
-		if (!trail && (name[i] == '/' || name[i] == '\\'))
+		if (name[i] == '/' || (!trail && name[i] == '\\'))
 			b = i + 1;
 		trail = !trail && QUILL_LEAD(charset, (unsigned char)name[i]);
 	}

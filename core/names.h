@@ -104,9 +104,11 @@ extern "C" {
   predicate quill_trail{L}(char *s, integer cp, integer j) =
     j >= 1 && quill_lead(cp, s[j - 1]) && !quill_trail(s, cp, j - 1);
 
-  // s[j] is a separator, '/' or '\', read from s[0] in code page cp.
+  // s[j] is a separator read from s[0] in code page cp: '/', which no
+  // code page takes for a second byte (a name that is not UTF-8 yet, a
+  // cut one, may be), or a '\' that starts a character.
   predicate quill_sep{L}(char *s, integer cp, integer j) =
-    (s[j] == '/' || s[j] == '\\') && !quill_trail(s, cp, j);
+    s[j] == '/' || (s[j] == '\\' && !quill_trail(s, cp, j));
 */
 
 /*

@@ -56,6 +56,7 @@ static const struct row {
 	{ S("\64\1\0\0" T300 "\0/a.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "name with a zero inside||" },
 	{ S("\64\1\0\0" T300 "x/a.txt!\0\0\0\0"), 64, QUILL_CLOSED, QUILL_BAD_STREAM, "name without its final zero||" },
 	{ S("\73\1\0\0C:\\" T300 "\\\x83\x5c\x83\x74\x83\x67.txt\0\0\0\0\0"), 1, QUILL_CLOSED, QUILL_SAVED, "||oc", 932, "\x83\x5c\x83\x74\x83\x67.txt" },
+	{ S("\66\1\0\0" T300 "\xe3\x81\x81/a.txt\0\0\0\0\0"), 64, QUILL_CLOSED, QUILL_SAVED, "||oc", 932 },	/* UTF-8 */
 #endif
 }, *w;					/* the row being run */
 #define ROWS	(sizeof(rows) / sizeof(rows[0]))
