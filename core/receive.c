@@ -5,6 +5,23 @@
 #include "names.h"
 #include "receive.h"
 
+/*@ ghost
+  // A proof step: quill_going from its parts, proven in a context of its
+  // own, where quill_push's would swamp the provers.
+  /@
+    requires quill_decoder_ok(&r->dec) && r->result == QUILL_MORE &&
+      r->dec.stage != QUILL_FAILED;
+    requires r->opened == opens && (opens == 0 || opens == 1) &&
+      (opens == 1 <==> r->dec.stage == QUILL_DATA);
+    requires commits == 0 && discards == 0 && data == r->dec.received &&
+      r->written == r->dec.received && 0 <= r->total;
+    assigns \nothing;
+    ensures quill_going(r, opens, commits, discards, data);
+  @/
+  static void quill_goes(struct quill_receiver *r, int opens, int commits,
+      int discards, int64_t data) {}
+*/
+
 /*
  * Ends the transfer with result res for reason why; what was opened and
  * not committed is discarded first.
@@ -61,6 +78,13 @@ open_file(struct quill_receiver *r)
 	      !quill_sep(&r->dec.name[0] + b, r->charset, k) &&
 	      (unsigned char)(&r->dec.name[0] + b)[k] >= 0x20 &&
 	      (unsigned char)(&r->dec.name[0] + b)[k] != 0x7f; */
+	/* Not "." or "..": where the name ends, by index. */
+	/*@ assert r->dec.name[b + 1] == '\0' <==>
+	      b + 1 == strlen(&r->dec.name[0]); */
+	/*@ assert r->dec.name[b + 1] == '.' ==> (r->dec.name[b + 2] == '\0' <==>
+	      b + 2 == strlen(&r->dec.name[0])); */
+	/*@ assert !(r->dec.name[b] == '.' && (r->dec.name[b + 1] == '\0' ||
+	      (r->dec.name[b + 1] == '.' && r->dec.name[b + 2] == '\0'))); */
 	if (quill_port_open(r, r->dec.name + b) != 0) {
 		r->why = "the port would not store it";
 		return QUILL_NOT_OPENED;
@@ -161,8 +185,14 @@ quill_push(struct quill_receiver *r, const unsigned char *data, size_t len)
 	/* Only shown in messages: it stops rather than wraps. */
 	if (len <= (uint64_t)(INT64_MAX - r->total))
 		r->total += (int64_t)len;
-	if ((res = take(r, data, len)) != 0)
+	if ((res = take(r, data, len)) != 0) {
 		r->result = (enum quill_result)res;
+		/*@ assert quill_over(r, quill_opens, quill_commits,
+		      quill_discards, quill_closed, quill_data); */
+	} else {
+		/*@ ghost quill_goes(r, quill_opens, quill_commits,
+		      quill_discards, quill_data); */
+	}
 	return r->result;
 }
 
