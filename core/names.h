@@ -138,7 +138,8 @@ size_t	quill_escape(char *out, size_t size, const char *s);
  * of one byte per character, where every byte stands alone) when name is
  * UTF-8 or codepage is not double-byte, else codepage. A name that is
  * UTF-8 is taken as such whatever the code page: in it a lead byte of a
- * code page may stand before '/'.
+ * code page may stand before '/'. Proven: 0 for a double-byte code page
+ * only when name is UTF-8; that a UTF-8 name gets 0 is tested.
  */
 /*@
   requires valid_read_string(name);

@@ -505,8 +505,8 @@ is_utf8(const char *s)
 
 /*
  * Writes s, text in --charset, into out, an array of size bytes, as UTF-8
- * with a final zero. Returns 0, or -1 with errno set: EILSEQ or EINVAL
- * when s is not text in the character set, E2BIG when out is too small.
+ * with a final zero. Returns 0, or -1 when s is not text in the character
+ * set or out is too small.
  */
 static int
 to_text(char *out, size_t size, const char *s)
@@ -609,12 +609,11 @@ quill_port_open(struct quill_receiver *r, const char *base)
 
 	p->base = base;
 	if (charset != NULL && !is_utf8(r->dec.name)) {
-		if ((made = to_text(text, sizeof(text), base)) < 0 &&
-		    errno == E2BIG)
-			return failure(p, "%s/%s: path too long",
-			    quill_show(p->dir), quill_show(base));
-		/* Converted, it must still name a file here and only here. */
-		if (made < 0 || text[0] == '\0' || strchr(text, '/') != NULL ||
+		/*
+		 * text holds any conversion, at 3 bytes a byte at most; once
+		 * converted, it must still name a file here and only here.
+		 */
+		if (to_text(text, sizeof(text), base) < 0 || text[0] == '\0' || strchr(text, '/') != NULL ||
 		    strcmp(text, ".") == 0 || strcmp(text, "..") == 0)
 			return failure(p, "%s/%s: not a name in %s (%s)",
 			    quill_show(p->dir), quill_show(base), charset,
